@@ -1,0 +1,38 @@
+#include "FreehandAnnotation.h"
+
+#include "StrokeStyle.h"
+
+#include <QPainter>
+#include <QPainterPath>
+
+namespace kestrova {
+
+FreehandAnnotation::FreehandAnnotation(QPointF start, QColor color, double thickness)
+    : m_points{start}, m_color(color), m_thickness(thickness), m_pointBounds(start, start) {}
+
+void FreehandAnnotation::add(QPointF point) {
+    m_points.push_back(point);
+    // QRectF::united ignores empty rectangles, and a straight stroke has one.
+    m_pointBounds.setCoords(std::min(m_pointBounds.left(), point.x()),
+                            std::min(m_pointBounds.top(), point.y()),
+                            std::max(m_pointBounds.right(), point.x()),
+                            std::max(m_pointBounds.bottom(), point.y()));
+}
+
+QRectF FreehandAnnotation::bounds() const {
+    const double h = m_thickness / 2 + 1;
+    return m_pointBounds.adjusted(-h, -h, h, h);
+}
+
+void FreehandAnnotation::draw(QPainter& painter) const {
+    if (m_points.empty())
+        return;
+    QPainterPath path(m_points.front());
+    for (std::size_t i = 1; i < m_points.size(); ++i)
+        path.lineTo(m_points[i]);
+    if (m_points.size() == 1)
+        path.lineTo(m_points.front()); // a zero-length segment: the round caps make a dot
+    painter.strokePath(path, roundPen(m_color, m_thickness));
+}
+
+} // namespace kestrova

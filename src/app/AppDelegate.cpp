@@ -1,0 +1,204 @@
+#include "AppDelegate.h"
+
+#include "CaptureError.h"
+
+#include "EditorWindowController.h"
+#include "LaunchAtLogin.h"
+#include "ScreenCapturer.h"
+#include "SelectionOverlayController.h"
+#include "Settings.h"
+#include "SettingsWindowController.h"
+#include "TrayIcon.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDesktopServices>
+#include <QFutureWatcher>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QUrl>
+
+#include <cstdio>
+
+namespace kestrova {
+
+AppDelegate::AppDelegate(std::unique_ptr<HotKeyBackend> hotKeyBackend, QObject* parent)
+    : QObject(parent), m_hotKey(std::move(hotKeyBackend)) {}
+
+AppDelegate::~AppDelegate() {
+    // Windows of the capture road go before the menu and the tray icon.
+    delete m_overlay.data();
+    delete m_editor.data();
+}
+
+void AppDelegate::applicationDidFinishLaunching() {
+    setupStatusItem();
+    registerHotKey();
+    connect(&Settings::shared(), &Settings::hotKeyChanged, this, &AppDelegate::registerHotKey);
+}
+
+void AppDelegate::setupStatusItem() {
+    m_menu = std::make_unique<QMenu>();
+    m_menu->setTitle(QStringLiteral("kestrova"));
+    // A window title lets tests and accessibility tools find the open menu.
+    m_menu->setWindowTitle(QStringLiteral("kestrova menu"));
+    m_menu->addAction(QStringLiteral("Capture Region"), this, &AppDelegate::menuCapture);
+    m_menu->addAction(QStringLiteral("Open Screenshots Folder"), this, &AppDelegate::openFolder);
+    m_menu->addSeparator();
+    m_menu->addAction(QStringLiteral("Settings…"), QKeySequence(QStringLiteral("Ctrl+,")), this,
+                      &AppDelegate::openSettings);
+    m_launchAtLoginItem = m_menu->addAction(QStringLiteral("Launch at Login"), this,
+                                            &AppDelegate::toggleLaunchAtLogin);
+    m_launchAtLoginItem->setCheckable(true);
+    m_menu->addSeparator();
+    m_menu->addAction(QStringLiteral("Quit kestrova"), QKeySequence(QStringLiteral("Ctrl+Q")),
+                      this, &AppDelegate::quit);
+    connect(m_menu.get(), &QMenu::aboutToShow, this, &AppDelegate::menuWillOpen);
+
+    m_statusItem = std::make_unique<QSystemTrayIcon>(TrayIcon::make());
+    m_statusItem->setToolTip(QStringLiteral("kestrova"));
+    m_statusItem->setContextMenu(m_menu.get());
+    connect(m_statusItem.get(), &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                // A left click opens the menu too: it is the icon's only behaviour.
+                if (reason == QSystemTrayIcon::Trigger && m_statusItem)
+                    m_menu->popup(m_statusItem->geometry().bottomLeft());
+            });
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        std::fprintf(stderr, "kestrova: no system tray is available; the hot key and "
+                             "`kestrova --capture` still work\n");
+        std::fflush(stderr);
+    }
+    m_statusItem->show();
+}
+
+void AppDelegate::menuWillOpen() { refreshLaunchAtLoginItem(); }
+
+void AppDelegate::refreshLaunchAtLoginItem() {
+    if (m_launchAtLoginItem)
+        m_launchAtLoginItem->setChecked(LaunchAtLogin::isEnabled());
+}
+
+void AppDelegate::registerHotKey() {
+    const Settings& settings = Settings::shared();
+    if (settings.hasHotKey()) {
+        QPointer<AppDelegate> self(this);
+        m_hotKey.registerHotKey(settings.hotKeyCode(), settings.hotKeyModifiers(), [self] {
+            if (self)
+                self->beginCapture();
+        });
+    } else {
+        m_hotKey.unregister();
+    }
+}
+
+void AppDelegate::menuCapture() {
+    // Let the menu leave the screen (and what it covered repaint) before it is read.
+    QTimer::singleShot(200, this, &AppDelegate::beginCapture);
+}
+
+void AppDelegate::beginCapture() {
+    if (m_overlay)
+        return;
+    auto* overlay = new SelectionOverlayController(this);
+    m_overlay = overlay;
+    QPointer<AppDelegate> self(this);
+    overlay->begin([self, overlay](std::optional<SelectionResult> result) {
+        if (self && self->m_overlay == overlay) {
+            self->m_overlay = nullptr;
+            overlay->deleteLater(); // it is still on the stack that reports the result
+        }
+        if (!result || !self)
+            return;
+        self->handleSelection(result->screen, result->rect);
+    });
+}
+
+void AppDelegate::handleSelection(QScreen* screen, const QRectF& rect) {
+    auto* watcher = new QFutureWatcher<Expected<QImage>>(this);
+    QPointer<QScreen> where(screen);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, where, rect] {
+        watcher->deleteLater();
+        Expected<QImage> captured = watcher->result();
+        if (captured && where)
+            presentEditor(captured.value(), where, rect);
+        else
+            presentCaptureError(captured ? CaptureError::make(CaptureError::Kind::noDisplay)
+                                         : captured.error());
+    });
+    watcher->setFuture(ScreenCapturer::captureFullDisplay(screen));
+}
+
+void AppDelegate::presentEditor(const QImage& image, QScreen* screen, const QRectF& selection) {
+    if (m_editor)
+        return; // an editor is open: this capture is dropped
+    auto* editor = new EditorWindowController(this);
+    m_editor = editor;
+    QPointer<AppDelegate> self(this);
+    editor->present(image, screen, selection, [self, editor] {
+        if (self && self->m_editor == editor)
+            self->m_editor = nullptr;
+        editor->deleteLater();
+    });
+}
+
+void AppDelegate::presentCaptureError(const Error& error) {
+    const auto backend = ScreenCapturer::backend();
+    QMessageBox alert;
+    alert.setWindowTitle(QStringLiteral("kestrova"));
+    alert.setText(QStringLiteral("kestrova couldn't capture the screen"));
+    alert.setInformativeText(error.description + (backend ? backend->failureHint() : QString()));
+    QPushButton* openSettingsButton =
+        alert.addButton(QStringLiteral("Open Settings"), QMessageBox::AcceptRole);
+    alert.addButton(QStringLiteral("OK"), QMessageBox::RejectRole);
+    alert.setDefaultButton(openSettingsButton);
+    alert.setWindowFlag(Qt::WindowStaysOnTopHint);
+    alert.exec();
+    if (alert.clickedButton() != openSettingsButton)
+        return;
+    const QUrl target = backend ? backend->settingsUrl() : QUrl();
+    if (target.isValid() && !target.isEmpty())
+        QDesktopServices::openUrl(target);
+    else
+        openSettings();
+}
+
+void AppDelegate::openFolder() {
+    const Expected<QString> folder = ScreenCapturer::saveDirectory();
+    if (!folder)
+        return;
+    QDesktopServices::openUrl(QUrl::fromLocalFile(folder.value()));
+}
+
+void AppDelegate::openSettings() {
+    if (!m_settingsWindow) {
+        m_settingsWindow = std::make_unique<SettingsWindowController>();
+        QPointer<AppDelegate> self(this);
+        m_settingsWindow->onLaunchAtLoginChanged = [self] {
+            if (self)
+                self->refreshLaunchAtLoginItem();
+        };
+    }
+    m_settingsWindow->show();
+}
+
+void AppDelegate::toggleLaunchAtLogin() {
+    const bool wasEnabled = LaunchAtLogin::isEnabled();
+    if (const Status failure = LaunchAtLogin::setEnabled(!wasEnabled)) {
+        QMessageBox alert;
+        alert.setWindowTitle(QStringLiteral("kestrova"));
+        alert.setText(QStringLiteral("Couldn't ") +
+                      (wasEnabled ? QStringLiteral("disable") : QStringLiteral("enable")) +
+                      QStringLiteral(" launch at login"));
+        alert.setInformativeText(failure->description);
+        alert.exec();
+    }
+    refreshLaunchAtLoginItem();
+}
+
+void AppDelegate::quit() { QApplication::quit(); }
+
+} // namespace kestrova

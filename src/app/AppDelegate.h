@@ -1,0 +1,63 @@
+#pragma once
+
+#include "EditorWindowController.h"
+#include "Error.h"
+#include "HotKeyManager.h"
+#include "SelectionOverlayController.h"
+#include "SettingsWindowController.h"
+
+#include <QImage>
+#include <QObject>
+#include <QPointer>
+#include <QRectF>
+
+#include <memory>
+
+class QAction;
+class QMenu;
+class QScreen;
+class QSystemTrayIcon;
+
+namespace kestrova {
+
+
+// The application controller: the tray icon and its menu, the hot key, and the road of
+// a capture from trigger to editor.
+class AppDelegate final : public QObject {
+    Q_OBJECT
+public:
+    explicit AppDelegate(std::unique_ptr<HotKeyBackend> hotKeyBackend, QObject* parent = nullptr);
+    ~AppDelegate() override;
+
+    void applicationDidFinishLaunching();
+
+    void beginCapture();
+    void menuCapture();
+    void openFolder();
+    void openSettings();
+    void toggleLaunchAtLogin();
+    void quit();
+    void registerHotKey();
+    void menuWillOpen();
+
+    bool isSelecting() const { return m_overlay != nullptr; }
+    bool isEditing() const { return m_editor != nullptr; }
+    const HotKeyManager& hotKey() const { return m_hotKey; }
+
+private:
+    void setupStatusItem();
+    void handleSelection(QScreen* screen, const QRectF& rect);
+    void presentEditor(const QImage& image, QScreen* screen, const QRectF& selection);
+    void presentCaptureError(const Error& error);
+    void refreshLaunchAtLoginItem();
+
+    std::unique_ptr<QMenu> m_menu;
+    std::unique_ptr<QSystemTrayIcon> m_statusItem;
+    HotKeyManager m_hotKey;
+    QPointer<SelectionOverlayController> m_overlay;
+    QPointer<EditorWindowController> m_editor;
+    std::unique_ptr<SettingsWindowController> m_settingsWindow;
+    QAction* m_launchAtLoginItem = nullptr;
+};
+
+} // namespace kestrova

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "CaptureBackend.h"
+#include "HotKeyBackend.h"
+
+#include <memory>
+
+namespace kestrova {
+
+// The one place that picks the platform services for the running session.
+struct Backends {
+    std::shared_ptr<CaptureBackend> capture;
+    std::unique_ptr<HotKeyBackend> hotKeys;
+
+    static Backends load();
+};
+
+} // namespace kestrova

@@ -1,0 +1,143 @@
+#include "InstanceChannel.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QTimer>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kestrova {
+
+namespace {
+
+QString privateFolder() {
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && QFileInfo(runtime).isDir())
+        return runtime;
+    // No runtime folder: a folder of our own that nobody else may enter.
+    const QString folder = QDir::tempPath() + QStringLiteral("/kestrova-%1").arg(::getuid());
+    ::mkdir(QFile::encodeName(folder).constData(), 0700);
+    struct stat info {};
+    if (::lstat(QFile::encodeName(folder).constData(), &info) != 0 || !S_ISDIR(info.st_mode) ||
+        info.st_uid != ::getuid())
+        return {};
+    ::chmod(QFile::encodeName(folder).constData(), 0700);
+    return folder;
+}
+
+} // namespace
+
+QString InstanceChannel::socketPath() {
+    const QString folder = privateFolder();
+    if (folder.isEmpty())
+        return {};
+    QString display = qEnvironmentVariable("DISPLAY", QStringLiteral("none"));
+    for (QChar& c : display) {
+        if (!c.isLetterOrNumber())
+            c = u'_';
+    }
+    return folder + QStringLiteral("/kestrova-") + display + QStringLiteral(".socket");
+}
+
+std::optional<InstanceChannel::Command> InstanceChannel::parse(const QByteArray& line) {
+    for (const Command c : {Command::ping, Command::capture, Command::settings, Command::quit}) {
+        if (line == word(c))
+            return c;
+    }
+    return std::nullopt;
+}
+
+QByteArray InstanceChannel::word(Command command) {
+    switch (command) {
+    case Command::ping: return QByteArrayLiteral("ping");
+    case Command::capture: return QByteArrayLiteral("capture");
+    case Command::settings: return QByteArrayLiteral("settings");
+    case Command::quit: return QByteArrayLiteral("quit");
+    }
+    return {};
+}
+
+bool InstanceChannel::send(Command command) {
+    const QString path = socketPath();
+    if (path.isEmpty())
+        return false;
+    QLocalSocket socket;
+    socket.connectToServer(path);
+    if (!socket.waitForConnected(1000))
+        return false;
+    socket.write(word(command) + '\n');
+    if (!socket.waitForBytesWritten(1000))
+        return false;
+    while (!socket.canReadLine()) {
+        if (!socket.waitForReadyRead(3000))
+            return false;
+    }
+    return socket.readLine().trimmed() == "ok";
+}
+
+InstanceChannel::InstanceChannel(QObject* parent)
+    : QObject(parent), m_server(new QLocalServer(this)) {
+    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    m_server->setMaxPendingConnections(maximumConnections);
+    connect(m_server, &QLocalServer::newConnection, this, &InstanceChannel::accept);
+}
+
+InstanceChannel::~InstanceChannel() { m_server->close(); }
+
+bool InstanceChannel::listen() {
+    const QString path = socketPath();
+    if (path.isEmpty())
+        return false;
+    if (m_server->listen(path))
+        return true;
+    // Something is there: a live instance answers, a crashed one's socket does not.
+    QLocalSocket probe;
+    probe.connectToServer(path);
+    if (probe.waitForConnected(500))
+        return false;
+    QLocalServer::removeServer(path);
+    return m_server->listen(path);
+}
+
+void InstanceChannel::accept() {
+    while (QLocalSocket* socket = m_server->nextPendingConnection()) {
+        if (m_open >= maximumConnections) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        serve(socket);
+    }
+}
+
+void InstanceChannel::serve(QLocalSocket* socket) {
+    ++m_open;
+    auto* timer = new QTimer(socket);
+    timer->setSingleShot(true);
+    // A client that says nothing, or never finishes its line, is dropped.
+    connect(timer, &QTimer::timeout, socket, &QLocalSocket::abort);
+    connect(socket, &QLocalSocket::disconnected, this, [this, socket] {
+        --m_open;
+        socket->deleteLater();
+    });
+    connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
+        if (!socket->canReadLine()) {
+            if (socket->bytesAvailable() > maximumLineLength)
+                socket->abort();
+            return;
+        }
+        const QByteArray line = socket->readLine(maximumLineLength + 2).trimmed();
+        const auto command = parse(line);
+        socket->write(command ? "ok\n" : "error\n");
+        socket->flush();
+        socket->disconnectFromServer();
+        if (command && onCommand)
+            onCommand(*command);
+    });
+    timer->start(connectionTimeoutMs);
+}
+
+} // namespace kestrova

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+class QLocalServer;
+class QLocalSocket;
+
+namespace kestrova {
+
+// Lets a second `kestrova` hand a command to the running one: one short line per
+// connection, over a socket only this user can reach.
+class InstanceChannel final : public QObject {
+    Q_OBJECT
+public:
+    enum class Command { ping, capture, settings, quit };
+
+    static constexpr int maximumLineLength = 32;
+    static constexpr int connectionTimeoutMs = 2000;
+    static constexpr int maximumConnections = 16;
+
+    // Inside $XDG_RUNTIME_DIR, else in a private folder of our own; one per display.
+    static QString socketPath();
+    static std::optional<Command> parse(const QByteArray& line);
+    static QByteArray word(Command command);
+
+    // Sends a command to the running instance; false when none answers.
+    static bool send(Command command);
+
+    explicit InstanceChannel(QObject* parent = nullptr);
+    ~InstanceChannel() override;
+
+    // Starts serving; replaces a socket left behind by a crashed instance. False when
+    // another instance already serves (or the socket cannot be made).
+    bool listen();
+
+    std::function<void(Command)> onCommand;
+
+private:
+    void accept();
+    void serve(QLocalSocket* socket);
+
+    QLocalServer* m_server;
+    int m_open = 0;
+};
+
+} // namespace kestrova

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "Expected.h"
+
+#include <QImage>
+#include <QRect>
+#include <QString>
+#include <QUrl>
+
+namespace kestrova {
+
+// The display server's screen-reading service.
+class CaptureBackend {
+public:
+    virtual ~CaptureBackend() = default;
+
+    // Reads the pixels of an area of the display, in device pixels, without the
+    // pointer. Called off the main thread: implementations must be thread-safe.
+    virtual Expected<QImage> grab(const QRect& nativeRect) = 0;
+
+    // Whether translucent windows show what lies beneath them. Without that the
+    // selection overlay shows a still image of each screen instead.
+    virtual bool isCompositing() const = 0;
+
+    // The sentence added to the capture-failure alert, true for this system, and where
+    // its "Open Settings" button leads (empty: kestrova's own settings).
+    virtual QString failureHint() const = 0;
+    virtual QUrl settingsUrl() const { return {}; }
+
+protected:
+    CaptureBackend() = default;
+};
+
+} // namespace kestrova

@@ -1,0 +1,23 @@
+#include "CaptureError.h"
+
+namespace kestrova {
+
+QString CaptureError::message(Kind kind) {
+    switch (kind) {
+    case Kind::noDisplay: return QStringLiteral("Could not find the display to capture.");
+    case Kind::cropFailed:
+        return QStringLiteral("Failed to crop the captured image to the selection.");
+    case Kind::encodeFailed: return QStringLiteral("Failed to encode the captured image.");
+    }
+    return {};
+}
+
+Error CaptureError::make(Kind kind) {
+    return Error{message(kind), QLatin1String(domain), static_cast<int>(kind)};
+}
+
+bool CaptureError::is(const Error& error, Kind kind) {
+    return error.domain == QLatin1String(domain) && error.code == static_cast<int>(kind);
+}
+
+} // namespace kestrova

@@ -1,0 +1,69 @@
+#include "KeyableWindow.h"
+
+#include <QResizeEvent>
+#include <QScreen>
+#include <QTimer>
+#include <QWindow>
+
+namespace kestrova {
+
+KeyableWindow::KeyableWindow(QScreen* screen, Kind kind, bool translucent)
+    : QWidget(nullptr,
+              Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+                  (kind == Kind::overlay ? Qt::BypassWindowManagerHint : Qt::Widget)),
+      m_screen(screen), m_kind(kind) {
+    setAttribute(Qt::WA_DeleteOnClose);
+    setAttribute(Qt::WA_TranslucentBackground, translucent);
+    setAttribute(Qt::WA_QuitOnClose, false);
+    setWindowTitle(QStringLiteral("kestrova"));
+    if (screen) {
+        setScreen(screen);
+        setGeometry(screen->geometry());
+    }
+}
+
+void KeyableWindow::setContent(QWidget* content) {
+    m_content = content;
+    content->setParent(this);
+    content->setGeometry(rect());
+    content->show();
+}
+
+void KeyableWindow::resizeEvent(QResizeEvent* event) {
+    if (m_content)
+        m_content->setGeometry(rect());
+    QWidget::resizeEvent(event);
+}
+
+void KeyableWindow::present(bool withKeyboard) {
+    m_wantsKeyboard = withKeyboard;
+    if (m_kind == Kind::editor)
+        showFullScreen();
+    else
+        show();
+    if (m_screen)
+        setGeometry(m_screen->geometry());
+    raise();
+    if (m_wantsKeyboard)
+        takeKeyboard();
+}
+
+void KeyableWindow::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // The window may not be mapped yet when present() asks for the keyboard; ask again
+    // once the system has shown it.
+    QTimer::singleShot(50, this, [this] {
+        if (isVisible() && m_wantsKeyboard)
+            takeKeyboard();
+    });
+}
+
+void KeyableWindow::takeKeyboard() {
+    activateWindow();
+    if (m_content)
+        m_content->setFocus(Qt::ActiveWindowFocusReason);
+    if (m_kind == Kind::overlay)
+        grabKeyboard();
+}
+
+} // namespace kestrova

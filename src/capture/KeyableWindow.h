@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QWidget>
+
+class QScreen;
+
+namespace kestrova {
+
+// A borderless window that covers one screen exactly, above panels and docks, and
+// takes the keyboard when shown. Deletes itself when closed.
+class KeyableWindow final : public QWidget {
+    Q_OBJECT
+public:
+    enum class Kind {
+        // Outside the window manager's control: above everything at once, keyboard
+        // grabbed (the selection overlay).
+        overlay,
+        // Managed, full screen and on top, so that dialogs it opens can stand above it
+        // (the editor).
+        editor,
+    };
+
+    KeyableWindow(QScreen* screen, Kind kind, bool translucent);
+
+    // Makes `content` fill the window (the window becomes its parent).
+    void setContent(QWidget* content);
+    QWidget* content() const { return m_content; }
+
+    // Shows the window over its screen, and gives it the keyboard if asked to.
+    void present(bool withKeyboard = true);
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void takeKeyboard();
+
+    QScreen* m_screen;
+    Kind m_kind;
+    QWidget* m_content = nullptr;
+    bool m_wantsKeyboard = false;
+};
+
+} // namespace kestrova

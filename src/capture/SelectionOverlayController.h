@@ -1,0 +1,41 @@
+#pragma once
+
+#include "KeyableWindow.h"
+#include "SelectionResult.h"
+
+#include <QObject>
+#include <QPointer>
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+class QScreen;
+
+namespace kestrova {
+
+
+// One selection: an overlay on every screen until the user drags out a region or
+// cancels. The completion runs exactly once, after the overlay has gone.
+class SelectionOverlayController final : public QObject {
+    Q_OBJECT
+public:
+    using Completion = std::function<void(std::optional<SelectionResult>)>;
+
+    explicit SelectionOverlayController(QObject* parent = nullptr);
+    ~SelectionOverlayController() override;
+
+    void begin(Completion completion);
+
+    // The overlay windows while selecting, in screen order (for tests).
+    std::vector<KeyableWindow*> windows() const;
+
+private:
+    void finish(QScreen* screen, std::optional<QRectF> rect);
+
+    std::vector<QPointer<KeyableWindow>> m_windows;
+    Completion m_completion;
+    bool m_finished = false;
+};
+
+} // namespace kestrova

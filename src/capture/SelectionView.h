@@ -1,0 +1,44 @@
+#pragma once
+
+#include "SelectionModel.h"
+
+#include <QImage>
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+
+class QScreen;
+
+namespace kestrova {
+
+// The content of one overlay window: dims its screen and lets the user drag out a
+// rectangle, reported in the screen's y-up points.
+class SelectionView final : public QWidget {
+    Q_OBJECT
+public:
+    // `still` is the screen as it looked when the capture began; without it the view
+    // is translucent and the live screen shows through.
+    SelectionView(QScreen* screen, QImage still, QWidget* parent = nullptr);
+
+    std::function<void(QRectF)> onFinish;
+    std::function<void()> onCancel;
+
+    QRectF selectionRect() const { return m_model.selectionRect(); }
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QPointF modelPoint(const QMouseEvent* event) const;
+
+    QPointer<QScreen> m_owningScreen;
+    QImage m_still;
+    SelectionModel m_model;
+};
+
+} // namespace kestrova

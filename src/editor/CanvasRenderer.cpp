@@ -1,0 +1,118 @@
+#include "CanvasRenderer.h"
+
+#include "EditorCanvas.h"
+#include "ModelGeometry.h"
+#include "ScreenCapturer.h"
+#include "SizeLabel.h"
+
+#include <QPainter>
+
+#include <cmath>
+
+namespace kestrova {
+
+namespace {
+
+const QColor dimming = QColor::fromRgbF(0, 0, 0, 0.35f);
+
+} // namespace
+
+CanvasRenderer::CanvasRenderer(QImage capture, ScreenInfo screen)
+    : m_capture(std::move(capture)), m_screen(std::move(screen)) {
+    if (m_capture.format() != QImage::Format_RGB32 &&
+        m_capture.format() != QImage::Format_ARGB32_Premultiplied)
+        m_capture.convertTo(QImage::Format_RGB32);
+    m_capture.setDevicePixelRatio(1);
+    m_dimmed = m_capture.copy();
+    QPainter painter(&m_dimmed);
+    painter.fillRect(m_dimmed.rect(), dimming);
+}
+
+QRectF CanvasRenderer::sourceRect(const QRectF& r) const {
+    const double sx = m_capture.width() / std::max(1.0, double(m_screen.geometry.width()));
+    const double sy = m_capture.height() / std::max(1.0, double(m_screen.geometry.height()));
+    return {r.x() * sx, r.y() * sy, r.width() * sx, r.height() * sy};
+}
+
+QRectF CanvasRenderer::pixelAligned(const QRectF& r) const {
+    // Whole device pixels, so that the capture is copied, never resampled.
+    const double s = m_screen.scale;
+    const double left = std::round(r.left() * s) / s, top = std::round(r.top() * s) / s;
+    const double right = std::round(r.right() * s) / s, bottom = std::round(r.bottom() * s) / s;
+    return QRectF(QPointF(left, top), QPointF(right, bottom));
+}
+
+void CanvasRenderer::paint(QPainter& painter, const EditorCanvas& canvas,
+                           const QRectF& dirty) const {
+    const double height = canvas.bounds().height();
+    const QRectF selection = canvas.selectionRect();
+    const QRectF selectionOnScreen = geometry::toWidget(selection, height);
+
+    // Capture and dimming: the dimmed copy everywhere, the capture itself in the selection.
+    const QRectF area = pixelAligned(dirty);
+    painter.drawImage(area, m_dimmed, sourceRect(area));
+    const QRectF clear = pixelAligned(selectionOnScreen).intersected(area);
+    if (!clear.isEmpty())
+        painter.drawImage(clear, m_capture, sourceRect(clear));
+
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setClipRect(selectionOnScreen, Qt::IntersectClip);
+    painter.setWorldTransform(geometry::flip(height), true);
+    const QRectF visible = QRectF(geometry::toWidget(dirty, height)).intersected(selection);
+    drawAnnotations(painter, canvas.annotations(), visible);
+    painter.restore();
+
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setBrush(Qt::NoBrush);
+    painter.setPen(QPen(QColor::fromRgbF(1, 1, 1, 0.95f), 1));
+    painter.drawRect(selectionOnScreen);
+    const QPen handleOutline(QColor::fromRgbF(0.3f, 0.3f, 0.3f, 1), 1);
+    for (const QPointF& h : EditorCanvas::handlePositions(selection)) {
+        const QPointF at = geometry::toWidget(h, height);
+        const QRectF square(at.x() - 4, at.y() - 4, 8, 8);
+        painter.fillRect(square, Qt::white);
+        painter.setPen(handleOutline);
+        painter.drawRect(square);
+    }
+    painter.restore();
+
+    SizeLabel::paint(painter, selection, m_screen.scale, height);
+}
+
+void CanvasRenderer::drawAnnotations(QPainter& painter,
+                                     const std::vector<std::shared_ptr<Annotation>>& annotations,
+                                     const QRectF& visible) {
+    for (const auto& annotation : annotations) {
+        // Marks wholly outside what is being painted cannot change a pixel there.
+        if (annotation->bounds().intersects(visible))
+            annotation->draw(painter);
+    }
+}
+
+std::optional<QImage> CanvasRenderer::flatten(const EditorCanvas& canvas) const {
+    const QRectF selection = canvas.selectionRect();
+    const Expected<QImage> cropped = ScreenCapturer::crop(m_capture, m_screen, selection);
+    if (!cropped)
+        return std::nullopt;
+    const QImage& crop = cropped.value();
+    QImage out(crop.size(), QImage::Format_RGB32);
+    if (out.isNull())
+        return std::nullopt;
+
+    QPainter painter(&out);
+    painter.drawImage(QPoint(0, 0), crop);
+    painter.setRenderHint(QPainter::Antialiasing);
+    // Points map onto the crop's pixels; y-up model space onto its rows.
+    painter.scale(crop.width() / selection.width(), crop.height() / selection.height());
+    painter.translate(0, selection.height());
+    painter.scale(1, -1);
+    painter.translate(-selection.x(), -selection.y());
+    painter.setClipRect(selection);
+    drawAnnotations(painter, canvas.annotations(), selection);
+    painter.end();
+    return out;
+}
+
+} // namespace kestrova

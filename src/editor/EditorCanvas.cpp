@@ -1,0 +1,203 @@
+#include "EditorCanvas.h"
+
+#include "ArrowAnnotation.h"
+#include "EllipseAnnotation.h"
+#include "FreehandAnnotation.h"
+#include "LineAnnotation.h"
+#include "ModelGeometry.h"
+#include "RectangleAnnotation.h"
+#include "TextAnnotation.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace kestrova {
+
+EditorCanvas::EditorCanvas(QSizeF bounds, QRectF selection, QColor defaultColor,
+                           double defaultThickness)
+    : m_bounds(bounds), m_selectionRect(selection) {
+    for (const Tool tool : allTools)
+        m_settingsByTool[tool] = ToolSettings{defaultColor, defaultThickness, 24};
+}
+
+ToolSettings EditorCanvas::settings(Tool tool) const {
+    const auto it = m_settingsByTool.find(tool);
+    return it != m_settingsByTool.end() ? it->second : ToolSettings{};
+}
+
+void EditorCanvas::setColor(QColor color, Tool tool) {
+    if (auto it = m_settingsByTool.find(tool); it != m_settingsByTool.end())
+        it->second.color = color;
+}
+
+void EditorCanvas::setThickness(double thickness, Tool tool) {
+    if (auto it = m_settingsByTool.find(tool); it != m_settingsByTool.end())
+        it->second.thickness = thickness;
+}
+
+void EditorCanvas::setTextSize(double size, Tool tool) {
+    if (auto it = m_settingsByTool.find(tool); it != m_settingsByTool.end())
+        it->second.textSize = size;
+}
+
+std::array<QPointF, 8> EditorCanvas::handlePositions(const QRectF& r) {
+    const double minX = r.left(), maxX = r.left() + r.width();
+    const double minY = r.top(), maxY = r.top() + r.height();
+    const double midX = (minX + maxX) / 2, midY = (minY + maxY) / 2;
+    return {QPointF(minX, maxY), QPointF(midX, maxY), QPointF(maxX, maxY), QPointF(maxX, midY),
+            QPointF(maxX, minY), QPointF(midX, minY), QPointF(minX, minY), QPointF(minX, midY)};
+}
+
+QPointF EditorCanvas::handlePosition(Handle handle) const {
+    return handlePositions(m_selectionRect)[static_cast<std::size_t>(handle)];
+}
+
+std::optional<EditorCanvas::Handle> EditorCanvas::handleAt(QPointF p) const {
+    const auto points = handlePositions(m_selectionRect);
+    for (const Handle handle : allHandles) {
+        const QPointF h = points[static_cast<std::size_t>(handle)];
+        if (std::abs(p.x() - h.x()) <= handleReach && std::abs(p.y() - h.y()) <= handleReach)
+            return handle;
+    }
+    return std::nullopt;
+}
+
+EditorCanvas::Press EditorCanvas::press(QPointF p) {
+    if (m_openText) {
+        commitText();
+        return Press::committedText;
+    }
+    m_lastPoint = p;
+    if (const auto handle = handleAt(p)) {
+        m_mode = Mode::resizing;
+        m_handle = *handle;
+        return Press::resizing;
+    }
+    const QRectF outer = geometry::inset(m_selectionRect, -borderBand);
+    const QRectF inner = geometry::inset(m_selectionRect, borderBand);
+    if (geometry::contains(outer, p) && !geometry::contains(inner, p)) {
+        m_mode = Mode::moving;
+        return Press::moving;
+    }
+    if (!geometry::contains(m_selectionRect, p)) {
+        m_mode = Mode::none;
+        return Press::none;
+    }
+
+    const ToolSettings s = settings(m_activeTool);
+    switch (m_activeTool) {
+    case Tool::text:
+        m_openText = OpenText{p, s.textSize, s.color, QString()};
+        m_mode = Mode::none;
+        return Press::openedText;
+    case Tool::rectangle:
+        m_drawing = std::make_shared<RectangleAnnotation>(p, p, s.color, s.thickness);
+        break;
+    case Tool::ellipse:
+        m_drawing = std::make_shared<EllipseAnnotation>(p, p, s.color, s.thickness);
+        break;
+    case Tool::arrow:
+        m_drawing = std::make_shared<ArrowAnnotation>(p, p, s.color, s.thickness);
+        break;
+    case Tool::line:
+        m_drawing = std::make_shared<LineAnnotation>(p, p, s.color, s.thickness);
+        break;
+    case Tool::pencil:
+        m_drawing = std::make_shared<FreehandAnnotation>(p, s.color, s.thickness);
+        break;
+    case Tool::marker: {
+        QColor translucent = s.color;
+        translucent.setAlphaF(0.4f); // replaced, not multiplied
+        m_drawing = std::make_shared<FreehandAnnotation>(p, translucent, s.thickness * 4);
+        break;
+    }
+    }
+    m_annotations.push_back(m_drawing);
+    m_mode = Mode::drawing;
+    return Press::drawing;
+}
+
+bool EditorCanvas::drag(QPointF p) {
+    switch (m_mode) {
+    case Mode::none: return false;
+    case Mode::drawing:
+        if (auto* shape = dynamic_cast<TwoPointAnnotation*>(m_drawing.get()))
+            shape->setEnd(p);
+        else if (auto* stroke = dynamic_cast<FreehandAnnotation*>(m_drawing.get()))
+            stroke->add(p);
+        return false;
+    case Mode::resizing: {
+        const double x = std::min(std::max(p.x(), 0.0), m_bounds.width());
+        const double y = std::min(std::max(p.y(), 0.0), m_bounds.height());
+        const QRectF r = m_selectionRect;
+        double minX = r.left(), maxX = r.left() + r.width();
+        double minY = r.top(), maxY = r.top() + r.height();
+        switch (m_handle) {
+        case Handle::topLeft: minX = x; maxY = y; break;
+        case Handle::top: maxY = y; break;
+        case Handle::topRight: maxX = x; maxY = y; break;
+        case Handle::right: maxX = x; break;
+        case Handle::bottomRight: maxX = x; minY = y; break;
+        case Handle::bottom: minY = y; break;
+        case Handle::bottomLeft: minX = x; minY = y; break;
+        case Handle::left: minX = x; break;
+        }
+        m_selectionRect = QRectF(std::min(minX, maxX), std::min(minY, maxY),
+                                 std::max(std::abs(maxX - minX), minimumSelection),
+                                 std::max(std::abs(maxY - minY), minimumSelection));
+        return true;
+    }
+    case Mode::moving: {
+        QRectF r = m_selectionRect.translated(p.x() - m_lastPoint.x(), p.y() - m_lastPoint.y());
+        const double x = std::min(std::max(r.x(), 0.0), m_bounds.width() - r.width());
+        const double y = std::min(std::max(r.y(), 0.0), m_bounds.height() - r.height());
+        r.moveTo(x, y);
+        m_selectionRect = r;
+        // The pointer, not the clamped selection: turning back moves it again at once.
+        m_lastPoint = p;
+        return true;
+    }
+    }
+    return false;
+}
+
+void EditorCanvas::release() {
+    if (m_mode == Mode::drawing) {
+        if (auto* shape = dynamic_cast<TwoPointAnnotation*>(m_drawing.get())) {
+            const QPointF d = shape->end() - shape->start();
+            if (std::hypot(d.x(), d.y()) < minimumShapeLength && !m_annotations.empty() &&
+                m_annotations.back() == m_drawing)
+                m_annotations.pop_back();
+        }
+    }
+    m_drawing.reset();
+    m_mode = Mode::none;
+}
+
+void EditorCanvas::setPendingText(const QString& text) {
+    if (m_openText)
+        m_openText->text = text;
+}
+
+bool EditorCanvas::commitText() {
+    if (!m_openText)
+        return false;
+    const OpenText open = *m_openText;
+    m_openText.reset();
+    if (open.text.trimmed().isEmpty())
+        return false;
+    m_annotations.push_back(std::make_shared<TextAnnotation>(
+        open.text, open.fieldOrigin + QPointF(2, 3), open.size, open.color));
+    return true;
+}
+
+void EditorCanvas::discardText() { m_openText.reset(); }
+
+bool EditorCanvas::undo() {
+    if (m_annotations.empty())
+        return false;
+    m_annotations.pop_back();
+    return true;
+}
+
+} // namespace kestrova

@@ -1,0 +1,188 @@
+#include "EditorView.h"
+
+#include "FreehandAnnotation.h"
+#include "ModelGeometry.h"
+#include "Settings.h"
+#include "TextAnnotation.h"
+
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QScreen>
+
+namespace kestrova {
+
+EditorView::EditorView(QImage image, QScreen* screen, QRectF selection, QWidget* parent)
+    : EditorView(std::move(image), ScreenInfo::of(screen), selection,
+                 Settings::shared().defaultColor(), Settings::shared().defaultThickness(),
+                 parent) {
+    m_owningScreen = screen;
+}
+
+EditorView::EditorView(QImage image, ScreenInfo screen, QRectF selection, QColor defaultColor,
+                       double defaultThickness, QWidget* parent)
+    : QWidget(parent), m_canvas(screen.geometry.size(), selection, defaultColor, defaultThickness),
+      m_renderer(std::move(image), screen) {
+    resize(screen.geometry.size());
+    setFocusPolicy(Qt::StrongFocus);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+QPointF EditorView::modelPoint(const QMouseEvent* event) const {
+    return geometry::toModel(event->position(), height());
+}
+
+void EditorView::updateModelRect(const QRectF& modelRect) {
+    update(geometry::toWidget(modelRect, height()).toAlignedRect().adjusted(-2, -2, 2, 2));
+}
+
+void EditorView::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton)
+        return;
+    switch (m_canvas.press(modelPoint(event))) {
+    case EditorCanvas::Press::committedText:
+        closeTextField();
+        update();
+        break;
+    case EditorCanvas::Press::openedText: openTextField(); break;
+    case EditorCanvas::Press::drawing: updateModelRect(m_canvas.drawing()->bounds()); break;
+    default: break;
+    }
+}
+
+void EditorView::mouseMoveEvent(QMouseEvent* event) {
+    const auto drawing = m_canvas.drawing();
+    QRectF before;
+    if (drawing) {
+        // A stroke only changes around its newest segment; a shape anywhere it was or is.
+        if (auto* stroke = dynamic_cast<FreehandAnnotation*>(drawing.get()))
+            before = QRectF(stroke->points().back(), QSizeF(0, 0));
+        else
+            before = drawing->bounds();
+    }
+    const QPointF p = modelPoint(event);
+    if (m_canvas.drag(p)) {
+        if (onSelectionChanged)
+            onSelectionChanged();
+        update();
+        return;
+    }
+    if (!drawing)
+        return;
+    if (auto* stroke = dynamic_cast<FreehandAnnotation*>(drawing.get())) {
+        const double reach = stroke->thickness() / 2 + 2;
+        updateModelRect(geometry::inset(geometry::spanning(before.topLeft(), p), -reach));
+    } else {
+        updateModelRect(before.united(drawing->bounds()));
+    }
+}
+
+void EditorView::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton)
+        return;
+    const auto drawing = m_canvas.drawing();
+    m_canvas.release();
+    if (drawing)
+        updateModelRect(drawing->bounds());
+}
+
+void EditorView::openTextField() {
+    const auto& open = *m_canvas.openText();
+    m_textField = new QLineEdit(this);
+    m_textField->setFrame(false);
+    m_textField->setPlaceholderText(QStringLiteral("Text…"));
+    m_textField->setFont(TextAnnotation::font(open.size));
+    QPalette palette = m_textField->palette();
+    palette.setColor(QPalette::Text, open.color);
+    palette.setColor(QPalette::Base, Qt::transparent);
+    m_textField->setPalette(palette);
+    m_textField->setAttribute(Qt::WA_TranslucentBackground);
+    m_textField->setStyleSheet(QStringLiteral("background: transparent; border: none;"));
+    m_textField->setTextMargins(0, 0, 0, 0);
+    // The field's frame in model space: origin at the press, 320 wide, 1.5 lines high.
+    const QRectF frame(open.fieldOrigin, QSizeF(320, open.size * 1.5));
+    m_textField->setGeometry(geometry::toWidget(frame, height()).toRect());
+    m_textField->installEventFilter(this);
+    connect(m_textField, &QLineEdit::textChanged, this,
+            [this](const QString& text) { m_canvas.setPendingText(text); });
+    connect(m_textField, &QLineEdit::returnPressed, this, [this] {
+        m_canvas.commitText();
+        closeTextField();
+        update();
+    });
+    m_textField->show();
+    m_textField->setFocus();
+}
+
+void EditorView::closeTextField() {
+    if (!m_textField)
+        return;
+    QLineEdit* field = m_textField;
+    m_textField = nullptr;
+    field->removeEventFilter(this);
+    field->hide();
+    field->deleteLater();
+    setFocus();
+}
+
+bool EditorView::handleUndoKey(const QKeyEvent* event) {
+    if ((event->modifiers() & Qt::ControlModifier) && event->key() == Qt::Key_Z) {
+        undo();
+        return true;
+    }
+    return false;
+}
+
+bool EditorView::eventFilter(QObject* watched, QEvent* event) {
+    // Ctrl+Z undoes annotations even while text is being typed, as it does elsewhere.
+    if (watched == m_textField &&
+        (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress)) {
+        if (handleUndoKey(static_cast<QKeyEvent*>(event)))
+            return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void EditorView::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape) {
+        if (m_canvas.openText()) {
+            m_canvas.discardText();
+            closeTextField();
+        } else if (onDismiss) {
+            onDismiss();
+        }
+        return;
+    }
+    if (handleUndoKey(event))
+        return;
+    QWidget::keyPressEvent(event);
+}
+
+void EditorView::undo() {
+    if (m_canvas.undo())
+        update();
+}
+
+std::optional<QImage> EditorView::flatten() {
+    if (m_canvas.openText()) {
+        if (m_textField)
+            m_canvas.setPendingText(m_textField->text());
+        m_canvas.commitText();
+        closeTextField();
+        update();
+    }
+    return m_renderer.flatten(m_canvas);
+}
+
+void EditorView::render(QPainter& painter, const QRectF& dirty) const {
+    m_renderer.paint(painter, m_canvas, dirty);
+}
+
+void EditorView::paintEvent(QPaintEvent* event) {
+    QPainter painter(this);
+    render(painter, event->rect());
+}
+
+} // namespace kestrova

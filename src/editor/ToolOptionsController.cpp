@@ -1,0 +1,148 @@
+#include "ToolOptionsController.h"
+
+#include "Palette.h"
+
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QScreen>
+
+#include <algorithm>
+
+namespace kestrova {
+
+namespace {
+
+constexpr int swatchSize = 22;
+constexpr int swatchGap = 6;
+constexpr int margin = 12;
+constexpr int controlHeight = 24;
+
+// Converts a frame given bottom-up inside a container of the given height.
+QRect fromBottom(int x, int y, int w, int h, int containerHeight) {
+    return QRect(x, containerHeight - y - h, w, h);
+}
+
+} // namespace
+
+std::optional<int> ToolOptionsController::thicknessIndex(double thickness) {
+    const auto it = std::find(thicknessSteps.begin(), thicknessSteps.end(), thickness);
+    if (it == thicknessSteps.end())
+        return std::nullopt;
+    return static_cast<int>(it - thicknessSteps.begin());
+}
+
+std::optional<int> ToolOptionsController::textSizeIndex(double size) {
+    const auto it = std::find(textSizePresets.begin(), textSizePresets.end(), size);
+    if (it == textSizePresets.end())
+        return std::nullopt;
+    return static_cast<int>(it - textSizePresets.begin());
+}
+
+ToolOptionsController::ToolOptionsController(Tool tool, ToolSettings settings, bool showTextSize,
+                                             QWidget* parent)
+    : QWidget(parent, Qt::Popup), m_tool(tool), m_settings(settings),
+      m_showTextSize(showTextSize) {
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    setWindowTitle(QStringLiteral("kestrova tool options"));
+    const int n = static_cast<int>(Palette::colors().size());
+    const int rowWidth = n * swatchSize + (n - 1) * swatchGap;
+    const int width = rowWidth + 2 * margin;
+    const int height = 80; // exactly one control row below the swatches
+    setFixedSize(width, height);
+
+    int y = margin;
+    if (m_showTextSize) {
+        m_textSize = new QComboBox(this);
+        for (const double size : textSizePresets)
+            m_textSize->addItem(QStringLiteral("%1 pt").arg(static_cast<int>(size)));
+        m_textSize->setCurrentIndex(textSizeIndex(m_settings.textSize).value_or(-1));
+        m_textSize->setGeometry(fromBottom(margin, margin, rowWidth, controlHeight, height));
+        connect(m_textSize, &QComboBox::activated, this, [this](int i) {
+            if (i >= 0 && i < static_cast<int>(textSizePresets.size()) && onTextSize)
+                onTextSize(textSizePresets[static_cast<std::size_t>(i)]);
+        });
+        y = 46;
+    }
+    if (m_tool != Tool::text) {
+        m_thickness = new QButtonGroup(this);
+        m_thickness->setExclusive(true);
+        const QStringList labels{QStringLiteral("Thin"), QStringLiteral("Med"),
+                                 QStringLiteral("Thick")};
+        const int segment = rowWidth / 3;
+        const auto selected = thicknessIndex(m_settings.thickness);
+        for (int i = 0; i < 3; ++i) {
+            auto* button = new QPushButton(labels[i], this);
+            button->setCheckable(true);
+            button->setFocusPolicy(Qt::NoFocus);
+            const int w = i == 2 ? rowWidth - 2 * segment : segment;
+            button->setGeometry(fromBottom(margin + i * segment, y, w, controlHeight, height));
+            button->setChecked(selected == i);
+            m_thickness->addButton(button, i);
+        }
+        connect(m_thickness, &QButtonGroup::idClicked, this, [this](int i) {
+            if (i >= 0 && i < static_cast<int>(thicknessSteps.size()) && onThickness)
+                onThickness(thicknessSteps[static_cast<std::size_t>(i)]);
+        });
+        y += controlHeight + 10;
+    }
+    for (int i = 0; i < n; ++i) {
+        auto* swatch = new QPushButton(this);
+        swatch->setFlat(true);
+        swatch->setFocusPolicy(Qt::NoFocus);
+        swatch->setGeometry(fromBottom(margin + (swatchSize + swatchGap) * i, y, swatchSize,
+                                       swatchSize, height));
+        connect(swatch, &QPushButton::clicked, this, [this, i] {
+            const QColor color = Palette::colors()[static_cast<std::size_t>(i)];
+            updateSwatchSelection(color);
+            if (onColor)
+                onColor(color);
+        });
+        m_swatchButtons.push_back(swatch);
+    }
+    updateSwatchSelection(m_settings.color);
+}
+
+void ToolOptionsController::updateSwatchSelection(const QColor& color) {
+    m_selectedSwatch = Palette::indexOf(color);
+    for (std::size_t i = 0; i < m_swatchButtons.size(); ++i) {
+        const bool selected = m_selectedSwatch == static_cast<int>(i);
+        m_swatchButtons[i]->setStyleSheet(
+            QStringLiteral("QPushButton { background: %1; border-radius: 11px; border: %2; }")
+                .arg(Palette::colors()[i].name(),
+                     selected ? QStringLiteral("3px solid #ffffff")
+                              : QStringLiteral("1px solid #808080")));
+    }
+}
+
+void ToolOptionsController::popUp(QWidget* anchor) {
+    m_anchor = anchor;
+    QPoint at = anchor->mapToGlobal(QPoint(anchor->width() / 2 - width() / 2, anchor->height() + 4));
+    if (const QScreen* screen = anchor->screen()) {
+        const QRect area = screen->geometry();
+        if (at.y() + height() > area.bottom())
+            at.setY(anchor->mapToGlobal(QPoint(0, 0)).y() - height() - 4);
+        at.setX(std::clamp(at.x(), area.left(), std::max(area.left(), area.right() - width())));
+    }
+    move(at);
+    show();
+}
+
+void ToolOptionsController::mousePressEvent(QMouseEvent* event) {
+    // A press outside closes the popover; on its own anchor the press must not also
+    // reach the anchor, which would open the popover again at once.
+    if (!rect().contains(event->position().toPoint()) && m_anchor &&
+        QRect(m_anchor->mapToGlobal(QPoint(0, 0)), m_anchor->size())
+            .contains(event->globalPosition().toPoint()))
+        setAttribute(Qt::WA_NoMouseReplay);
+    QWidget::mousePressEvent(event);
+}
+
+void ToolOptionsController::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.fillRect(rect(), palette().window());
+}
+
+} // namespace kestrova

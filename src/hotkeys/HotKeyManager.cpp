@@ -1,0 +1,42 @@
+#include "HotKeyManager.h"
+
+#include "KeyNames.h"
+
+#include <cstdio>
+
+namespace kestrova {
+
+HotKeyManager::HotKeyManager(std::unique_ptr<HotKeyBackend> backend)
+    : m_backend(backend ? std::move(backend) : std::make_unique<NullHotKeyBackend>()) {
+    m_backend->onPressed = [this] {
+        if (m_registered && m_handler)
+            m_handler();
+    };
+}
+
+HotKeyManager::~HotKeyManager() {
+    unregister();
+    m_backend->onPressed = nullptr;
+}
+
+void HotKeyManager::registerHotKey(std::uint32_t keyCode, std::uint32_t modifiers,
+                                   std::function<void()> handler) {
+    m_handler = std::move(handler);
+    unregister();
+    if (const Status failure = m_backend->grab(keyCode, modifiers)) {
+        std::fprintf(stderr, "kestrova: couldn't register the shortcut %s — %s\n",
+                     qPrintable(KeyNames::string(keyCode, modifiers)),
+                     qPrintable(failure->description));
+        return;
+    }
+    m_registered = true;
+}
+
+void HotKeyManager::unregister() {
+    if (!m_registered)
+        return;
+    m_backend->release();
+    m_registered = false;
+}
+
+} // namespace kestrova

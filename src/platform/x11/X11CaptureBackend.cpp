@@ -1,0 +1,190 @@
+#include "X11CaptureBackend.h"
+
+#include "CaptureError.h"
+
+#include <xcb/shm.h>
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include <sys/ipc.h>
+#include <sys/shm.h>
+
+namespace kestrova {
+
+namespace {
+
+xcb_screen_t* screenAt(xcb_connection_t* c, int number) {
+    xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(c));
+    for (int i = 0; it.rem; ++i, xcb_screen_next(&it)) {
+        if (i == number)
+            return it.data;
+    }
+    return nullptr;
+}
+
+// Only 24- and 32-bit true-colour roots with 32 bits per pixel map onto QImage directly.
+bool rootIsRgb32(xcb_connection_t* c, const xcb_screen_t* screen) {
+    if (screen->root_depth != 24 && screen->root_depth != 32)
+        return false;
+    const xcb_setup_t* setup = xcb_get_setup(c);
+    xcb_format_iterator_t f = xcb_setup_pixmap_formats_iterator(setup);
+    for (; f.rem; xcb_format_next(&f)) {
+        if (f.data->depth == screen->root_depth)
+            return f.data->bits_per_pixel == 32 && setup->image_byte_order == XCB_IMAGE_ORDER_LSB_FIRST;
+    }
+    return false;
+}
+
+Error xError(const char* what, int code) {
+    return Error{QStringLiteral("The X server refused to %1 (error %2).")
+                     .arg(QLatin1String(what))
+                     .arg(code),
+                 QStringLiteral("X11"), code};
+}
+
+void detachSegment(void* address) { shmdt(address); }
+
+} // namespace
+
+std::shared_ptr<X11CaptureBackend> X11CaptureBackend::connect() {
+    int screenNumber = 0;
+    xcb_connection_t* c = xcb_connect(nullptr, &screenNumber);
+    if (!c || xcb_connection_has_error(c)) {
+        if (c)
+            xcb_disconnect(c);
+        return nullptr;
+    }
+    return std::shared_ptr<X11CaptureBackend>(new X11CaptureBackend(c, screenNumber));
+}
+
+X11CaptureBackend::X11CaptureBackend(xcb_connection_t* connection, int screenNumber)
+    : m_connection(connection), m_screenNumber(screenNumber) {
+    xcb_shm_query_version_reply_t* version =
+        xcb_shm_query_version_reply(m_connection, xcb_shm_query_version(m_connection), nullptr);
+    m_hasShm = version != nullptr;
+    std::free(version);
+}
+
+X11CaptureBackend::~X11CaptureBackend() { xcb_disconnect(m_connection); }
+
+bool X11CaptureBackend::isCompositing() const {
+    std::lock_guard lock(m_mutex);
+    const QByteArray name = QByteArrayLiteral("_NET_WM_CM_S") + QByteArray::number(m_screenNumber);
+    xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
+        m_connection,
+        xcb_intern_atom(m_connection, 0, static_cast<uint16_t>(name.size()), name.constData()),
+        nullptr);
+    if (!atom)
+        return false;
+    xcb_get_selection_owner_reply_t* owner = xcb_get_selection_owner_reply(
+        m_connection, xcb_get_selection_owner(m_connection, atom->atom), nullptr);
+    const bool compositing = owner && owner->owner != XCB_NONE;
+    std::free(owner);
+    std::free(atom);
+    return compositing;
+}
+
+QString X11CaptureBackend::failureHint() const {
+    return QStringLiteral("\n\nkestrova reads the screen from the X server; check that the "
+                          "display is still connected, then try again.");
+}
+
+Expected<QImage> X11CaptureBackend::grab(const QRect& nativeRect) {
+    std::lock_guard lock(m_mutex);
+    const xcb_screen_t* screen = screenAt(m_connection, m_screenNumber);
+    if (!screen || xcb_connection_has_error(m_connection))
+        return CaptureError::make(CaptureError::Kind::noDisplay);
+    // A screen that has gone away no longer lies within the root window.
+    const QRect root(0, 0, screen->width_in_pixels, screen->height_in_pixels);
+    if (nativeRect.isEmpty() || !root.contains(nativeRect))
+        return CaptureError::make(CaptureError::Kind::noDisplay);
+    if (!rootIsRgb32(m_connection, screen))
+        return Error{QStringLiteral("The display's colour depth (%1 bits) is not supported.")
+                         .arg(screen->root_depth),
+                     QStringLiteral("X11"), 0};
+    if (m_hasShm) {
+        Expected<QImage> image = grabShared(nativeRect);
+        if (image)
+            return image;
+        m_hasShm = false; // e.g. a remote display: shared memory is not shared there
+    }
+    return grabPlain(nativeRect);
+}
+
+Expected<QImage> X11CaptureBackend::grabShared(const QRect& area) {
+    const xcb_screen_t* screen = screenAt(m_connection, m_screenNumber);
+    const std::size_t bytes = static_cast<std::size_t>(area.width()) * area.height() * 4;
+    const int id = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
+    if (id < 0)
+        return xError("share memory", 0);
+    void* address = shmat(id, nullptr, 0);
+    // Marked for removal at once: it disappears with the last detach, even after a crash.
+    shmctl(id, IPC_RMID, nullptr);
+    if (address == reinterpret_cast<void*>(-1))
+        return xError("share memory", 0);
+
+    const xcb_shm_seg_t segment = xcb_generate_id(m_connection);
+    xcb_generic_error_t* error =
+        xcb_request_check(m_connection, xcb_shm_attach_checked(m_connection, segment, id, 0));
+    if (error) {
+        const int code = error->error_code;
+        std::free(error);
+        shmdt(address);
+        return xError("attach shared memory", code);
+    }
+    xcb_shm_get_image_reply_t* reply = xcb_shm_get_image_reply(
+        m_connection,
+        xcb_shm_get_image(m_connection, screen->root, static_cast<int16_t>(area.x()),
+                          static_cast<int16_t>(area.y()), static_cast<uint16_t>(area.width()),
+                          static_cast<uint16_t>(area.height()), ~0u,
+                          XCB_IMAGE_FORMAT_Z_PIXMAP, segment, 0),
+        &error);
+    xcb_shm_detach(m_connection, segment);
+    xcb_flush(m_connection);
+    if (!reply) {
+        const int code = error ? error->error_code : 0;
+        std::free(error);
+        shmdt(address);
+        return xError("read the screen", code);
+    }
+    std::free(reply);
+    // The image keeps the segment and detaches it when the last copy goes.
+    return QImage(static_cast<uchar*>(address), area.width(), area.height(), area.width() * 4,
+                  QImage::Format_RGB32, detachSegment, address);
+}
+
+Expected<QImage> X11CaptureBackend::grabPlain(const QRect& area) {
+    const xcb_screen_t* screen = screenAt(m_connection, m_screenNumber);
+    QImage image(area.size(), QImage::Format_RGB32);
+    if (image.isNull())
+        return xError("read the screen", 0);
+    // A single request may not exceed the server's limit; read in bands of rows.
+    const int maxBytes = static_cast<int>(xcb_get_maximum_request_length(m_connection)) * 4 / 2;
+    const int bandRows = std::max(1, maxBytes / (area.width() * 4));
+    for (int y = 0; y < area.height(); y += bandRows) {
+        const int rows = std::min(bandRows, area.height() - y);
+        xcb_generic_error_t* error = nullptr;
+        xcb_get_image_reply_t* reply = xcb_get_image_reply(
+            m_connection,
+            xcb_get_image(m_connection, XCB_IMAGE_FORMAT_Z_PIXMAP, screen->root,
+                          static_cast<int16_t>(area.x()), static_cast<int16_t>(area.y() + y),
+                          static_cast<uint16_t>(area.width()), static_cast<uint16_t>(rows), ~0u),
+            &error);
+        if (!reply) {
+            const int code = error ? error->error_code : 0;
+            std::free(error);
+            return xError("read the screen", code);
+        }
+        const uint8_t* data = xcb_get_image_data(reply);
+        const int length = xcb_get_image_data_length(reply);
+        const int rowBytes = area.width() * 4;
+        for (int r = 0; r < rows && (r + 1) * rowBytes <= length; ++r)
+            std::memcpy(image.scanLine(y + r), data + r * rowBytes, static_cast<std::size_t>(rowBytes));
+        std::free(reply);
+    }
+    return image;
+}
+
+} // namespace kestrova

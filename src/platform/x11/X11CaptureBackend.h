@@ -1,0 +1,38 @@
+#pragma once
+
+#include "CaptureBackend.h"
+
+#include <memory>
+#include <mutex>
+
+struct xcb_connection_t;
+
+namespace kestrova {
+
+// Reads screen pixels straight from the X server, through shared memory where the
+// server offers it (several times faster than a plain get-image on 4K screens).
+class X11CaptureBackend final : public CaptureBackend {
+public:
+    // A connection of its own, so captures can run on any thread. Fails when no X
+    // server can be reached.
+    static std::shared_ptr<X11CaptureBackend> connect();
+    ~X11CaptureBackend() override;
+    X11CaptureBackend(const X11CaptureBackend&) = delete;
+    X11CaptureBackend& operator=(const X11CaptureBackend&) = delete;
+
+    Expected<QImage> grab(const QRect& nativeRect) override;
+    bool isCompositing() const override;
+    QString failureHint() const override;
+
+private:
+    X11CaptureBackend(xcb_connection_t* connection, int screenNumber);
+    Expected<QImage> grabShared(const QRect& area);
+    Expected<QImage> grabPlain(const QRect& area);
+
+    mutable std::mutex m_mutex;
+    xcb_connection_t* m_connection;
+    int m_screenNumber;
+    bool m_hasShm = false;
+};
+
+} // namespace kestrova

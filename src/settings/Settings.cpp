@@ -1,0 +1,157 @@
+#include "Settings.h"
+
+#include "Palette.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include <algorithm>
+#include <limits>
+
+namespace kestrova {
+
+namespace {
+
+constexpr auto keyHotKeyCode = "hotKeyCode";
+constexpr auto keyHotKeyModifiers = "hotKeyModifiers";
+constexpr auto keyImageFormat = "imageFormat";
+constexpr auto keyDefaultColorIndex = "defaultColorIndex";
+constexpr auto keyDefaultThickness = "defaultThickness";
+constexpr auto keySaveFolderBookmark = "saveFolderBookmark";
+
+constexpr std::uint32_t registeredHotKeyCode = 19;       // the key labelled 2
+constexpr std::uint32_t registeredHotKeyModifiers = 768; // Command + Shift
+
+QString sharedPath() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/kestrova/kestrova.conf");
+}
+
+int clampColorIndex(long long v) {
+    const long long last = static_cast<long long>(Palette::colors().size()) - 1;
+    return static_cast<int>(std::clamp(v, 0LL, last));
+}
+
+} // namespace
+
+Settings& Settings::shared() {
+    static Settings instance(sharedPath());
+    return instance;
+}
+
+Settings::Settings(const QString& iniPath, QObject* parent)
+    : QObject(parent), m_store(iniPath, QSettings::IniFormat) {}
+
+QVariant Settings::read(const char* key) const {
+    // A file that does not parse is treated as empty: every value is its default.
+    if (m_store.status() != QSettings::NoError)
+        return {};
+    return m_store.value(QLatin1String(key));
+}
+
+std::uint32_t Settings::readUnsigned(const char* key, std::uint32_t fallback) const {
+    const QVariant v = read(key);
+    if (!v.isValid())
+        return fallback;
+    // Values edited from outside may be anything; a value that is not a 32-bit unsigned
+    // number must never register a key, so it reads as 0 (no hot key).
+    bool ok = false;
+    const qlonglong n = v.toString().trimmed().toLongLong(&ok);
+    if (!ok || n < 0 || n > std::numeric_limits<std::uint32_t>::max())
+        return 0;
+    return static_cast<std::uint32_t>(n);
+}
+
+std::uint32_t Settings::hotKeyCode() const {
+    return readUnsigned(keyHotKeyCode, registeredHotKeyCode);
+}
+
+std::uint32_t Settings::hotKeyModifiers() const {
+    return readUnsigned(keyHotKeyModifiers, registeredHotKeyModifiers);
+}
+
+void Settings::setHotKey(std::uint32_t code, std::uint32_t modifiers) {
+    m_store.setValue(QLatin1String(keyHotKeyCode), static_cast<qlonglong>(code));
+    m_store.setValue(QLatin1String(keyHotKeyModifiers), static_cast<qlonglong>(modifiers));
+    m_store.sync();
+    emit hotKeyChanged();
+}
+
+void Settings::clearHotKey() { setHotKey(0, 0); }
+
+ImageFormat Settings::imageFormat() const {
+    const QVariant v = read(keyImageFormat);
+    const QString raw = v.typeId() == QMetaType::QString ? v.toString() : QString();
+    return imageFormatFromRaw(v.isValid() ? raw : QStringLiteral("png"))
+        .value_or(ImageFormat::png);
+}
+
+void Settings::setImageFormat(ImageFormat format) {
+    m_store.setValue(QLatin1String(keyImageFormat), rawValue(format));
+    m_store.sync();
+}
+
+int Settings::defaultColorIndex() const {
+    const QVariant v = read(keyDefaultColorIndex);
+    if (!v.isValid())
+        return 0;
+    bool ok = false;
+    const qlonglong n = v.toString().trimmed().toLongLong(&ok);
+    return ok ? clampColorIndex(n) : 0;
+}
+
+void Settings::setDefaultColorIndex(int index) {
+    m_store.setValue(QLatin1String(keyDefaultColorIndex), clampColorIndex(index));
+    m_store.sync();
+}
+
+QColor Settings::defaultColor() const { return Palette::colors()[defaultColorIndex()]; }
+
+double Settings::defaultThickness() const {
+    const QVariant v = read(keyDefaultThickness);
+    bool ok = false;
+    const double t = v.isValid() ? v.toString().trimmed().toDouble(&ok) : thicknessSteps[1];
+    if (v.isValid() && !ok)
+        return thicknessSteps[1];
+    const bool isStep = std::find(thicknessSteps.begin(), thicknessSteps.end(), t) !=
+                        thicknessSteps.end();
+    return isStep ? t : thicknessSteps[1];
+}
+
+void Settings::setDefaultThickness(double thickness) {
+    m_store.setValue(QLatin1String(keyDefaultThickness), thickness);
+    m_store.sync();
+}
+
+QString Settings::defaultSaveFolder() {
+    return QDir::cleanPath(QStandardPaths::writableLocation(QStandardPaths::PicturesLocation) +
+                           QStringLiteral("/kestrova"));
+}
+
+QString Settings::saveFolderURL() const {
+    const QVariant v = read(keySaveFolderBookmark);
+    if (!v.isValid())
+        return defaultSaveFolder();
+    // The stored "bookmark" is the folder's absolute path; it only resolves while
+    // that folder exists. Bytes that are no path (or no folder) read as the default.
+    const QByteArray bytes = v.toByteArray();
+    const QString path = QString::fromUtf8(bytes);
+    if (bytes.contains('\0') || path.toUtf8() != bytes || !QDir::isAbsolutePath(path))
+        return defaultSaveFolder();
+    const QFileInfo info(path);
+    if (!info.isDir())
+        return defaultSaveFolder();
+    return QDir::cleanPath(info.absoluteFilePath());
+}
+
+void Settings::setSaveFolder(const QString& folder) {
+    const QFileInfo info(folder);
+    if (folder.isEmpty() || !info.isDir())
+        return; // nothing that would resolve again: keep the previous choice
+    m_store.setValue(QLatin1String(keySaveFolderBookmark),
+                     QDir::cleanPath(info.absoluteFilePath()).toUtf8());
+    m_store.sync();
+}
+
+} // namespace kestrova
