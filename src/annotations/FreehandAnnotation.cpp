@@ -27,11 +27,17 @@ QRectF FreehandAnnotation::bounds() const {
 void FreehandAnnotation::draw(QPainter& painter) const {
     if (m_points.empty())
         return;
+    if (m_pointBounds.width() == 0 && m_pointBounds.height() == 0) {
+        // A stroke that never moved is a round dot as wide as the stroke. The painter
+        // drops zero-length segments, caps included, so paint the dot itself.
+        QPainterPath dot;
+        dot.addEllipse(m_points.front(), m_thickness / 2, m_thickness / 2);
+        painter.fillPath(dot, m_color);
+        return;
+    }
     QPainterPath path(m_points.front());
     for (std::size_t i = 1; i < m_points.size(); ++i)
         path.lineTo(m_points[i]);
-    if (m_points.size() == 1)
-        path.lineTo(m_points.front()); // a zero-length segment: the round caps make a dot
     painter.strokePath(path, roundPen(m_color, m_thickness));
 }
 

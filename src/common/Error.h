@@ -9,7 +9,7 @@ namespace kestrova {
 // system's description unchanged.
 struct Error {
     QString description;
-    QString domain;
+    QString domain = {};
     int code = 0;
 
     bool operator==(const Error&) const = default;

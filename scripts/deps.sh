@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian packages kestrova needs, if any are missing.
+# Usage: scripts/deps.sh build|test
+set -euo pipefail
+
+build_packages=(cmake g++ make pkgconf qt6-base-dev qt6-svg-dev libxcb1-dev libxcb-shm0-dev)
+test_packages=(xvfb xauth xdotool xclip x11-xserver-utils x11-utils xcompmgr trayer openbox
+  dbus-daemon dbus-bin desktop-file-utils appstream)
+
+wanted=("${build_packages[@]}")
+if [ "${1:-build}" = test ]; then
+  wanted+=("${test_packages[@]}")
+fi
+
+missing=()
+for package in "${wanted[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed'; then
+    missing+=("$package")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "kestrova: installing ${missing[*]}" >&2
+sudo=()
+if [ "$(id -u)" -ne 0 ]; then
+  sudo=(sudo)
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -qq
+"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
