@@ -13,10 +13,9 @@ FreehandAnnotation::FreehandAnnotation(QPointF start, QColor color, double thick
 void FreehandAnnotation::add(QPointF point) {
     m_points.push_back(point);
     // QRectF::united ignores empty rectangles, and a straight stroke has one.
-    m_pointBounds.setCoords(std::min(m_pointBounds.left(), point.x()),
-                            std::min(m_pointBounds.top(), point.y()),
-                            std::max(m_pointBounds.right(), point.x()),
-                            std::max(m_pointBounds.bottom(), point.y()));
+    m_pointBounds.setCoords(
+        std::min(m_pointBounds.left(), point.x()), std::min(m_pointBounds.top(), point.y()),
+        std::max(m_pointBounds.right(), point.x()), std::max(m_pointBounds.bottom(), point.y()));
 }
 
 QRectF FreehandAnnotation::bounds() const {

@@ -12,7 +12,9 @@ const std::array<QColor, 8>& Palette::colors() {
     return colors;
 }
 
-const QColor& Palette::defaultColor() { return colors()[0]; }
+const QColor& Palette::defaultColor() {
+    return colors()[0];
+}
 
 std::optional<int> Palette::indexOf(const QColor& color) {
     const auto& all = colors();

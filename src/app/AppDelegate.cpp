@@ -54,8 +54,8 @@ void AppDelegate::setupStatusItem() {
                                             &AppDelegate::toggleLaunchAtLogin);
     m_launchAtLoginItem->setCheckable(true);
     m_menu->addSeparator();
-    m_menu->addAction(QStringLiteral("Quit kestrova"), QKeySequence(QStringLiteral("Ctrl+Q")),
-                      this, &AppDelegate::quit);
+    m_menu->addAction(QStringLiteral("Quit kestrova"), QKeySequence(QStringLiteral("Ctrl+Q")), this,
+                      &AppDelegate::quit);
     connect(m_menu.get(), &QMenu::aboutToShow, this, &AppDelegate::menuWillOpen);
 
     m_statusItem = std::make_unique<QSystemTrayIcon>(TrayIcon::make());
@@ -75,7 +75,9 @@ void AppDelegate::setupStatusItem() {
     m_statusItem->show();
 }
 
-void AppDelegate::menuWillOpen() { refreshLaunchAtLoginItem(); }
+void AppDelegate::menuWillOpen() {
+    refreshLaunchAtLoginItem();
+}
 
 void AppDelegate::refreshLaunchAtLoginItem() {
     if (m_launchAtLoginItem)
@@ -199,6 +201,8 @@ void AppDelegate::toggleLaunchAtLogin() {
     refreshLaunchAtLoginItem();
 }
 
-void AppDelegate::quit() { QApplication::quit(); }
+void AppDelegate::quit() {
+    QApplication::quit();
+}
 
 } // namespace kestrova

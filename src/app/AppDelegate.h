@@ -20,7 +20,6 @@ class QSystemTrayIcon;
 
 namespace kestrova {
 
-
 // The application controller: the tray icon and its menu, the hot key, and the road of
 // a capture from trigger to editor.
 class AppDelegate final : public QObject {

@@ -52,10 +52,14 @@ std::optional<InstanceChannel::Command> InstanceChannel::parse(const QByteArray&
 
 QByteArray InstanceChannel::word(Command command) {
     switch (command) {
-    case Command::ping: return QByteArrayLiteral("ping");
-    case Command::capture: return QByteArrayLiteral("capture");
-    case Command::settings: return QByteArrayLiteral("settings");
-    case Command::quit: return QByteArrayLiteral("quit");
+    case Command::ping:
+        return QByteArrayLiteral("ping");
+    case Command::capture:
+        return QByteArrayLiteral("capture");
+    case Command::settings:
+        return QByteArrayLiteral("settings");
+    case Command::quit:
+        return QByteArrayLiteral("quit");
     }
     return {};
 }
@@ -85,7 +89,9 @@ InstanceChannel::InstanceChannel(QObject* parent)
     connect(m_server, &QLocalServer::newConnection, this, &InstanceChannel::accept);
 }
 
-InstanceChannel::~InstanceChannel() { m_server->close(); }
+InstanceChannel::~InstanceChannel() {
+    m_server->close();
+}
 
 bool InstanceChannel::listen() {
     const QString path = socketPath();

@@ -61,8 +61,8 @@ Options parseOptions(const QStringList& arguments) {
         std::printf("kestrova %s\n", KESTROVA_VERSION);
         return {Request::run, 0};
     }
-    const int requests = int(parser.isSet(capture)) + int(parser.isSet(settings)) +
-                         int(parser.isSet(quit));
+    const int requests =
+        int(parser.isSet(capture)) + int(parser.isSet(settings)) + int(parser.isSet(quit));
     if (requests > 1) {
         std::fprintf(stderr, "kestrova: give at most one of --capture, --settings, --quit\n%s",
                      qPrintable(usage));
@@ -79,10 +79,14 @@ Options parseOptions(const QStringList& arguments) {
 
 InstanceChannel::Command commandFor(Request request) {
     switch (request) {
-    case Request::capture: return InstanceChannel::Command::capture;
-    case Request::settings: return InstanceChannel::Command::settings;
-    case Request::quit: return InstanceChannel::Command::quit;
-    case Request::run: break;
+    case Request::capture:
+        return InstanceChannel::Command::capture;
+    case Request::settings:
+        return InstanceChannel::Command::settings;
+    case Request::quit:
+        return InstanceChannel::Command::quit;
+    case Request::run:
+        break;
     }
     return InstanceChannel::Command::ping;
 }
@@ -122,8 +126,9 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "kestrova is already running\n");
             return 0;
         }
-        std::fprintf(stderr, "kestrova: couldn't open %s; `kestrova --capture` will not reach "
-                             "this instance\n",
+        std::fprintf(stderr,
+                     "kestrova: couldn't open %s; `kestrova --capture` will not reach "
+                     "this instance\n",
                      qPrintable(InstanceChannel::socketPath()));
     }
 
@@ -132,10 +137,17 @@ int main(int argc, char** argv) {
     AppDelegate delegate(std::move(backends.hotKeys));
     channel.onCommand = [&delegate](InstanceChannel::Command command) {
         switch (command) {
-        case InstanceChannel::Command::ping: break;
-        case InstanceChannel::Command::capture: delegate.beginCapture(); break;
-        case InstanceChannel::Command::settings: delegate.openSettings(); break;
-        case InstanceChannel::Command::quit: delegate.quit(); break;
+        case InstanceChannel::Command::ping:
+            break;
+        case InstanceChannel::Command::capture:
+            delegate.beginCapture();
+            break;
+        case InstanceChannel::Command::settings:
+            delegate.openSettings();
+            break;
+        case InstanceChannel::Command::quit:
+            delegate.quit();
+            break;
         }
     };
     delegate.applicationDidFinishLaunching();

@@ -4,10 +4,12 @@ namespace kestrova {
 
 QString CaptureError::message(Kind kind) {
     switch (kind) {
-    case Kind::noDisplay: return QStringLiteral("Could not find the display to capture.");
+    case Kind::noDisplay:
+        return QStringLiteral("Could not find the display to capture.");
     case Kind::cropFailed:
         return QStringLiteral("Failed to crop the captured image to the selection.");
-    case Kind::encodeFailed: return QStringLiteral("Failed to encode the captured image.");
+    case Kind::encodeFailed:
+        return QStringLiteral("Failed to encode the captured image.");
     }
     return {};
 }

@@ -8,9 +8,8 @@
 namespace kestrova {
 
 KeyableWindow::KeyableWindow(QScreen* screen, Kind kind, bool translucent)
-    : QWidget(nullptr,
-              Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
-                  (kind == Kind::overlay ? Qt::BypassWindowManagerHint : Qt::Widget)),
+    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+                           (kind == Kind::overlay ? Qt::BypassWindowManagerHint : Qt::Widget)),
       m_screen(screen), m_kind(kind) {
     setAttribute(Qt::WA_DeleteOnClose);
     setAttribute(Qt::WA_TranslucentBackground, translucent);

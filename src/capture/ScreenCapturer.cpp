@@ -14,8 +14,8 @@
 #include <QMimeData>
 #include <QPointer>
 #include <QScreen>
-#include <QTemporaryFile>
 #include <QtConcurrent/QtConcurrentRun>
+#include <QTemporaryFile>
 
 #include <cerrno>
 #include <chrono>
@@ -99,18 +99,23 @@ void ScreenCapturer::setBackend(std::shared_ptr<CaptureBackend> backend) {
     currentBackend() = std::move(backend);
 }
 
-std::shared_ptr<CaptureBackend> ScreenCapturer::backend() { return currentBackend(); }
+std::shared_ptr<CaptureBackend> ScreenCapturer::backend() {
+    return currentBackend();
+}
 
 void ScreenCapturer::freeze(const QScreen* screen, const QImage& image) {
     if (screen && !image.isNull())
         frozenImages()[screen->name()] = image;
 }
 
-void ScreenCapturer::thaw() { frozenImages().clear(); }
+void ScreenCapturer::thaw() {
+    frozenImages().clear();
+}
 
 QFuture<Expected<QImage>> ScreenCapturer::captureFullDisplay(QScreen* screen) {
     if (!screen || !QGuiApplication::screens().contains(screen))
-        return QtFuture::makeReadyFuture(Expected<QImage>(CaptureError::make(CaptureError::Kind::noDisplay)));
+        return QtFuture::makeReadyFuture(
+            Expected<QImage>(CaptureError::make(CaptureError::Kind::noDisplay)));
 
     const ScreenInfo info = ScreenInfo::of(screen);
     auto& frozen = frozenImages();
@@ -124,7 +129,8 @@ QFuture<Expected<QImage>> ScreenCapturer::captureFullDisplay(QScreen* screen) {
 
     auto backend = currentBackend();
     if (!backend)
-        return QtFuture::makeReadyFuture(Expected<QImage>(CaptureError::make(CaptureError::Kind::noDisplay)));
+        return QtFuture::makeReadyFuture(
+            Expected<QImage>(CaptureError::make(CaptureError::Kind::noDisplay)));
 
     const QRect nativeRect = info.nativeRect();
     return QtConcurrent::run([backend, nativeRect]() -> Expected<QImage> {
@@ -178,7 +184,9 @@ QString ScreenCapturer::timestamp() {
     return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_'at'_HH.mm.ss"));
 }
 
-Expected<QString> ScreenCapturer::saveDirectory() { return saveDirectory(Settings::shared()); }
+Expected<QString> ScreenCapturer::saveDirectory() {
+    return saveDirectory(Settings::shared());
+}
 
 Expected<QString> ScreenCapturer::saveDirectory(const Settings& settings) {
     const QString folder = settings.saveFolderURL();
@@ -225,7 +233,8 @@ Expected<QString> ScreenCapturer::save(const QImage& image, const Settings& sett
     const QString ext = QStringLiteral(".") + fileExtension(format);
     const QByteArray from = QFile::encodeName(temp.fileName());
     for (int n = 1; n < 10000; ++n) {
-        const QString name = n == 1 ? base + ext : QStringLiteral("%1-%2%3").arg(base).arg(n).arg(ext);
+        const QString name =
+            n == 1 ? base + ext : QStringLiteral("%1-%2%3").arg(base).arg(n).arg(ext);
         const int err = moveWithoutReplacing(from, QFile::encodeName(name));
         if (err == 0) {
             temp.setAutoRemove(false);

@@ -17,6 +17,8 @@ QSize ScreenInfo::pixelSize() const {
             geometry::pixelLength(geometry.height(), scale)};
 }
 
-QRect ScreenInfo::nativeRect() const { return QRect(geometry.topLeft(), pixelSize()); }
+QRect ScreenInfo::nativeRect() const {
+    return QRect(geometry.topLeft(), pixelSize());
+}
 
 } // namespace kestrova

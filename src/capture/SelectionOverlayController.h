@@ -14,7 +14,6 @@ class QScreen;
 
 namespace kestrova {
 
-
 // One selection: an overlay on every screen until the user drags out a region or
 // cancels. The completion runs exactly once, after the overlay has gone.
 class SelectionOverlayController final : public QObject {

@@ -39,8 +39,7 @@ QRectF SizeLabel::background(QPointF origin, QSizeF textSize) {
     return {origin.x() - 5, origin.y() - 2.5, textSize.width() + 10, textSize.height() + 5};
 }
 
-void SizeLabel::paint(QPainter& painter, const QRectF& selection, double scale,
-                      double viewHeight) {
+void SizeLabel::paint(QPainter& painter, const QRectF& selection, double scale, double viewHeight) {
     const QString label = text(selection, scale);
     const QSizeF size = textSize(label);
     const QPointF at = origin(selection, size, viewHeight);

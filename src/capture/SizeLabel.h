@@ -24,8 +24,7 @@ public:
     static QRectF background(QPointF origin, QSizeF textSize);
 
     // Paints background and text into a y-down painter over a view of that height.
-    static void paint(QPainter& painter, const QRectF& selection, double scale,
-                      double viewHeight);
+    static void paint(QPainter& painter, const QRectF& selection, double scale, double viewHeight);
 };
 
 } // namespace kestrova

@@ -12,7 +12,9 @@ namespace kestrova::geometry {
 // the only conversions between the two; keep every other computation in model space.
 
 // Rounds to the nearest whole number, halves away from zero (qRound differs on negatives).
-inline double roundAway(double v) { return std::round(v); }
+inline double roundAway(double v) {
+    return std::round(v);
+}
 
 // Pixel length of a point length on a screen with the given scale factor.
 inline int pixelLength(double points, double scale) {

@@ -119,7 +119,8 @@ EditorCanvas::Press EditorCanvas::press(QPointF p) {
 
 bool EditorCanvas::drag(QPointF p) {
     switch (m_mode) {
-    case Mode::none: return false;
+    case Mode::none:
+        return false;
     case Mode::drawing:
         if (auto* shape = dynamic_cast<TwoPointAnnotation*>(m_drawing.get()))
             shape->setEnd(p);
@@ -133,14 +134,34 @@ bool EditorCanvas::drag(QPointF p) {
         double minX = r.left(), maxX = r.left() + r.width();
         double minY = r.top(), maxY = r.top() + r.height();
         switch (m_handle) {
-        case Handle::topLeft: minX = x; maxY = y; break;
-        case Handle::top: maxY = y; break;
-        case Handle::topRight: maxX = x; maxY = y; break;
-        case Handle::right: maxX = x; break;
-        case Handle::bottomRight: maxX = x; minY = y; break;
-        case Handle::bottom: minY = y; break;
-        case Handle::bottomLeft: minX = x; minY = y; break;
-        case Handle::left: minX = x; break;
+        case Handle::topLeft:
+            minX = x;
+            maxY = y;
+            break;
+        case Handle::top:
+            maxY = y;
+            break;
+        case Handle::topRight:
+            maxX = x;
+            maxY = y;
+            break;
+        case Handle::right:
+            maxX = x;
+            break;
+        case Handle::bottomRight:
+            maxX = x;
+            minY = y;
+            break;
+        case Handle::bottom:
+            minY = y;
+            break;
+        case Handle::bottomLeft:
+            minX = x;
+            minY = y;
+            break;
+        case Handle::left:
+            minX = x;
+            break;
         }
         m_selectionRect = QRectF(std::min(minX, maxX), std::min(minY, maxY),
                                  std::max(std::abs(maxX - minX), minimumSelection),
@@ -191,7 +212,9 @@ bool EditorCanvas::commitText() {
     return true;
 }
 
-void EditorCanvas::discardText() { m_openText.reset(); }
+void EditorCanvas::discardText() {
+    m_openText.reset();
+}
 
 bool EditorCanvas::undo() {
     if (m_annotations.empty())

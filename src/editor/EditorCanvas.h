@@ -25,7 +25,7 @@ class EditorCanvas final {
 public:
     enum class Handle { topLeft, top, topRight, right, bottomRight, bottom, bottomLeft, left };
     static constexpr std::array<Handle, 8> allHandles{
-        Handle::topLeft,    Handle::top,    Handle::topRight,   Handle::right,
+        Handle::topLeft,     Handle::top,    Handle::topRight,   Handle::right,
         Handle::bottomRight, Handle::bottom, Handle::bottomLeft, Handle::left};
 
     // Reach of a handle (each way) and width of the border band (each side).

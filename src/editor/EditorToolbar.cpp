@@ -2,8 +2,8 @@
 
 #include "EditorView.h"
 #include "LineIcon.h"
-#include "ToolOptionsController.h"
 #include "ToolbarLayout.h"
+#include "ToolOptionsController.h"
 
 #include <QFrame>
 #include <QPainter>
@@ -94,7 +94,9 @@ bool EditorToolbar::isHighlighted(Tool tool) const {
     return m_editorView && m_editorView->activeTool() == tool;
 }
 
-ToolOptionsController* EditorToolbar::popover() const { return m_popover; }
+ToolOptionsController* EditorToolbar::popover() const {
+    return m_popover;
+}
 
 void EditorToolbar::highlightActiveTool() {
     for (const auto& [tool, button] : m_toolButtons)

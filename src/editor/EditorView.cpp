@@ -8,16 +8,15 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
-#include <QPaintEvent>
 #include <QPainter>
+#include <QPaintEvent>
 #include <QScreen>
 
 namespace kestrova {
 
 EditorView::EditorView(QImage image, QScreen* screen, QRectF selection, QWidget* parent)
     : EditorView(std::move(image), ScreenInfo::of(screen), selection,
-                 Settings::shared().defaultColor(), Settings::shared().defaultThickness(),
-                 parent) {
+                 Settings::shared().defaultColor(), Settings::shared().defaultThickness(), parent) {
     m_owningScreen = screen;
 }
 
@@ -46,9 +45,14 @@ void EditorView::mousePressEvent(QMouseEvent* event) {
         closeTextField();
         update();
         break;
-    case EditorCanvas::Press::openedText: openTextField(); break;
-    case EditorCanvas::Press::drawing: updateModelRect(m_canvas.drawing()->bounds()); break;
-    default: break;
+    case EditorCanvas::Press::openedText:
+        openTextField();
+        break;
+    case EditorCanvas::Press::drawing:
+        updateModelRect(m_canvas.drawing()->bounds());
+        break;
+    default:
+        break;
     }
 }
 

@@ -19,8 +19,8 @@ EditorWindowController::~EditorWindowController() {
         m_window->close();
 }
 
-void EditorWindowController::present(const QImage& image, QScreen* screen,
-                                     const QRectF& selection, std::function<void()> onDismiss) {
+void EditorWindowController::present(const QImage& image, QScreen* screen, const QRectF& selection,
+                                     std::function<void()> onDismiss) {
     m_onDismiss = std::move(onDismiss);
     auto* window = new KeyableWindow(screen, KeyableWindow::Kind::editor, false);
     auto* canvas = new EditorView(image, screen, selection);

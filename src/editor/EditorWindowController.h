@@ -15,7 +15,6 @@ class QScreen;
 
 namespace kestrova {
 
-
 // One capture on screen for annotation, until the user copies, saves or leaves.
 class EditorWindowController final : public QObject {
     Q_OBJECT

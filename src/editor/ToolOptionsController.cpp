@@ -43,8 +43,7 @@ std::optional<int> ToolOptionsController::textSizeIndex(double size) {
 
 ToolOptionsController::ToolOptionsController(Tool tool, ToolSettings settings, bool showTextSize,
                                              QWidget* parent)
-    : QWidget(parent, Qt::Popup), m_tool(tool), m_settings(settings),
-      m_showTextSize(showTextSize) {
+    : QWidget(parent, Qt::Popup), m_tool(tool), m_settings(settings), m_showTextSize(showTextSize) {
     setAttribute(Qt::WA_DeleteOnClose, false);
     setWindowTitle(QStringLiteral("kestrova tool options"));
     const int n = static_cast<int>(Palette::colors().size());
@@ -92,8 +91,8 @@ ToolOptionsController::ToolOptionsController(Tool tool, ToolSettings settings, b
         auto* swatch = new QPushButton(this);
         swatch->setFlat(true);
         swatch->setFocusPolicy(Qt::NoFocus);
-        swatch->setGeometry(fromBottom(margin + (swatchSize + swatchGap) * i, y, swatchSize,
-                                       swatchSize, height));
+        swatch->setGeometry(
+            fromBottom(margin + (swatchSize + swatchGap) * i, y, swatchSize, swatchSize, height));
         connect(swatch, &QPushButton::clicked, this, [this, i] {
             const QColor color = Palette::colors()[static_cast<std::size_t>(i)];
             updateSwatchSelection(color);
@@ -111,15 +110,15 @@ void ToolOptionsController::updateSwatchSelection(const QColor& color) {
         const bool selected = m_selectedSwatch == static_cast<int>(i);
         m_swatchButtons[i]->setStyleSheet(
             QStringLiteral("QPushButton { background: %1; border-radius: 11px; border: %2; }")
-                .arg(Palette::colors()[i].name(),
-                     selected ? QStringLiteral("3px solid #ffffff")
-                              : QStringLiteral("1px solid #808080")));
+                .arg(Palette::colors()[i].name(), selected ? QStringLiteral("3px solid #ffffff")
+                                                           : QStringLiteral("1px solid #808080")));
     }
 }
 
 void ToolOptionsController::popUp(QWidget* anchor) {
     m_anchor = anchor;
-    QPoint at = anchor->mapToGlobal(QPoint(anchor->width() / 2 - width() / 2, anchor->height() + 4));
+    QPoint at =
+        anchor->mapToGlobal(QPoint(anchor->width() / 2 - width() / 2, anchor->height() + 4));
     if (const QScreen* screen = anchor->screen()) {
         const QRect area = screen->geometry();
         if (at.y() + height() > area.bottom())

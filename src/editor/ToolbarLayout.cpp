@@ -20,7 +20,9 @@ std::array<double, 11> ToolbarLayout::buttonX() {
 }
 
 // The separator line is centred in the gap between undo and copy.
-double ToolbarLayout::separatorX() { return buttonX()[7] + buttonSize + spacing + 5; }
+double ToolbarLayout::separatorX() {
+    return buttonX()[7] + buttonSize + spacing + 5;
+}
 
 QSizeF ToolbarLayout::size() {
     return {buttonX()[10] + buttonSize + padding, padding + buttonSize + padding};

@@ -10,9 +10,9 @@ namespace kestrova {
 
 // Carbon-style modifier bits: the stored and displayed form of a shortcut's modifiers.
 namespace carbon {
-inline constexpr std::uint32_t cmdKey = 0x100;     // Super
-inline constexpr std::uint32_t shiftKey = 0x200;   // Shift
-inline constexpr std::uint32_t optionKey = 0x800;  // Alt
+inline constexpr std::uint32_t cmdKey = 0x100;      // Super
+inline constexpr std::uint32_t shiftKey = 0x200;    // Shift
+inline constexpr std::uint32_t optionKey = 0x800;   // Alt
 inline constexpr std::uint32_t controlKey = 0x1000; // Ctrl
 } // namespace carbon
 

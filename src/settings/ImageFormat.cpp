@@ -6,7 +6,9 @@ QString rawValue(ImageFormat format) {
     return format == ImageFormat::jpg ? QStringLiteral("jpg") : QStringLiteral("png");
 }
 
-QString fileExtension(ImageFormat format) { return rawValue(format); }
+QString fileExtension(ImageFormat format) {
+    return rawValue(format);
+}
 
 QString displayName(ImageFormat format) {
     return format == ImageFormat::jpg ? QStringLiteral("JPEG") : QStringLiteral("PNG");

@@ -78,13 +78,14 @@ void Settings::setHotKey(std::uint32_t code, std::uint32_t modifiers) {
     emit hotKeyChanged();
 }
 
-void Settings::clearHotKey() { setHotKey(0, 0); }
+void Settings::clearHotKey() {
+    setHotKey(0, 0);
+}
 
 ImageFormat Settings::imageFormat() const {
     const QVariant v = read(keyImageFormat);
     const QString raw = v.typeId() == QMetaType::QString ? v.toString() : QString();
-    return imageFormatFromRaw(v.isValid() ? raw : QStringLiteral("png"))
-        .value_or(ImageFormat::png);
+    return imageFormatFromRaw(v.isValid() ? raw : QStringLiteral("png")).value_or(ImageFormat::png);
 }
 
 void Settings::setImageFormat(ImageFormat format) {
@@ -106,7 +107,9 @@ void Settings::setDefaultColorIndex(int index) {
     m_store.sync();
 }
 
-QColor Settings::defaultColor() const { return Palette::colors()[defaultColorIndex()]; }
+QColor Settings::defaultColor() const {
+    return Palette::colors()[defaultColorIndex()];
+}
 
 double Settings::defaultThickness() const {
     const QVariant v = read(keyDefaultThickness);
@@ -114,8 +117,8 @@ double Settings::defaultThickness() const {
     const double t = v.isValid() ? v.toString().trimmed().toDouble(&ok) : thicknessSteps[1];
     if (v.isValid() && !ok)
         return thicknessSteps[1];
-    const bool isStep = std::find(thicknessSteps.begin(), thicknessSteps.end(), t) !=
-                        thicknessSteps.end();
+    const bool isStep =
+        std::find(thicknessSteps.begin(), thicknessSteps.end(), t) != thicknessSteps.end();
     return isStep ? t : thicknessSteps[1];
 }
 

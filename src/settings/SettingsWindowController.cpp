@@ -145,16 +145,17 @@ void SettingsWindowController::build() {
     }
     swatchLayout->addStretch();
 
-    m_window = std::make_unique<QWidget>(nullptr, Qt::Window | Qt::WindowTitleHint |
-                                                      Qt::WindowCloseButtonHint |
-                                                      Qt::CustomizeWindowHint);
+    m_window =
+        std::make_unique<QWidget>(nullptr, Qt::Window | Qt::WindowTitleHint |
+                                               Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
     m_window->setWindowTitle(QStringLiteral("kestrova Settings"));
     m_window->setAttribute(Qt::WA_QuitOnClose, false);
     auto* column = new QVBoxLayout(m_window.get());
     column->setContentsMargins(20, 20, 20, 20);
     column->setSpacing(14);
     column->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    column->addWidget(labeledRow(QStringLiteral("Global hotkey"), hbox({m_hotKeyButton, clear}, 8)));
+    column->addWidget(
+        labeledRow(QStringLiteral("Global hotkey"), hbox({m_hotKeyButton, clear}, 8)));
     column->addWidget(labeledRow(QStringLiteral("Save folder"), hbox({folderLabel, choose}, 8)));
     column->addWidget(labeledRow(QStringLiteral("Image format"), m_formatPopup));
     column->addWidget(labeledRow(QStringLiteral("Startup"), m_launchCheckbox));
@@ -176,9 +177,10 @@ void SettingsWindowController::syncFromSettings() {
         allImageFormats.begin();
     m_formatPopup->setCurrentIndex(static_cast<int>(formatIndex));
     m_launchCheckbox->setChecked(LaunchAtLogin::isEnabled());
-    const auto step = std::find(thicknessSteps.begin(), thicknessSteps.end(),
-                                settings.defaultThickness());
-    const int segment = step == thicknessSteps.end() ? 1 : static_cast<int>(step - thicknessSteps.begin());
+    const auto step =
+        std::find(thicknessSteps.begin(), thicknessSteps.end(), settings.defaultThickness());
+    const int segment =
+        step == thicknessSteps.end() ? 1 : static_cast<int>(step - thicknessSteps.begin());
     m_thicknessControl->button(segment)->setChecked(true);
     for (SwatchButton* swatch : m_swatches)
         swatch->setSelected(swatch->index() == settings.defaultColorIndex());

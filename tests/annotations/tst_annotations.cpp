@@ -28,7 +28,9 @@ QImage paint(const std::vector<const Annotation*>& annotations, QSize size = {10
 }
 
 // The pixel at model point (x, y) of an image painted by paint().
-QRgb at(const QImage& image, int x, int y) { return image.pixel(x, image.height() - 1 - y); }
+QRgb at(const QImage& image, int x, int y) {
+    return image.pixel(x, image.height() - 1 - y);
+}
 
 } // namespace
 

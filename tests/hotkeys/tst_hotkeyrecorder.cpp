@@ -61,7 +61,7 @@ private slots:
         QTest::keyClick(f.field, Qt::Key_A);
         QVERIFY(f.recorder->isRecording());
         QCOMPARE(f.recorder->text(), QStringLiteral("Type shortcut…"));
-        QVERIFY(f.field->text().isEmpty()); // consumed, not typed
+        QVERIFY(f.field->text().isEmpty());                     // consumed, not typed
         QTest::keyClick(f.field, Qt::Key_Alt, Qt::AltModifier); // a modifier alone waits
         QVERIFY(f.recorder->isRecording());
 

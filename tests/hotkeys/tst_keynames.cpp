@@ -45,9 +45,9 @@ private slots:
             QCOMPARE(VirtualKeys::fromXKeycode(*x), std::optional<std::uint32_t>(code));
         }
         // Positions of a US keyboard on an evdev X server.
-        QCOMPARE(VirtualKeys::xKeycode(19), std::optional<std::uint32_t>(11)); // the 2 key
-        QCOMPARE(VirtualKeys::xKeycode(0), std::optional<std::uint32_t>(38));  // A
-        QCOMPARE(VirtualKeys::xKeycode(53), std::optional<std::uint32_t>(9));  // Escape
+        QCOMPARE(VirtualKeys::xKeycode(19), std::optional<std::uint32_t>(11));   // the 2 key
+        QCOMPARE(VirtualKeys::xKeycode(0), std::optional<std::uint32_t>(38));    // A
+        QCOMPARE(VirtualKeys::xKeycode(53), std::optional<std::uint32_t>(9));    // Escape
         QCOMPARE(VirtualKeys::xKeycode(105), std::optional<std::uint32_t>(191)); // F13
         QCOMPARE(VirtualKeys::xKeycode(82), std::optional<std::uint32_t>(90));   // keypad 0
         QCOMPARE(VirtualKeys::fromQtKey(Qt::Key_2), std::optional<std::uint32_t>(19));

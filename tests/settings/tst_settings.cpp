@@ -71,10 +71,11 @@ private slots:
     }
 
     void hostileStoredHotKeysReadAsNoKey() {
-        for (const QByteArray& bad : {QByteArray("-1"), QByteArray("4294967296"),
-                                      QByteArray("99999999999999999999"), QByteArray("ctrl"),
-                                      QByteArray("")}) {
-            Settings s(writeFile("[General]\nhotKeyCode=" + bad + "\nhotKeyModifiers=" + bad + "\n"));
+        for (const QByteArray& bad :
+             {QByteArray("-1"), QByteArray("4294967296"), QByteArray("99999999999999999999"),
+              QByteArray("ctrl"), QByteArray("")}) {
+            Settings s(
+                writeFile("[General]\nhotKeyCode=" + bad + "\nhotKeyModifiers=" + bad + "\n"));
             QCOMPARE(s.hotKeyCode(), 0u);
             QCOMPARE(s.hotKeyModifiers(), 0u);
             QVERIFY2(!s.hasHotKey(), bad.constData());
@@ -84,9 +85,11 @@ private slots:
     void formatColourAndThicknessAreFiltered() {
         for (const QByteArray& other : {QByteArray("JPG"), QByteArray("jpeg"), QByteArray(""),
                                         QByteArray("42"), QByteArray("jpg ")})
-            QCOMPARE(Settings(writeFile("[General]\nimageFormat=\"" + other + "\"\n")).imageFormat(),
-                     ImageFormat::png);
-        QCOMPARE(Settings(writeFile("[General]\nimageFormat=jpg\n")).imageFormat(), ImageFormat::jpg);
+            QCOMPARE(
+                Settings(writeFile("[General]\nimageFormat=\"" + other + "\"\n")).imageFormat(),
+                ImageFormat::png);
+        QCOMPARE(Settings(writeFile("[General]\nimageFormat=jpg\n")).imageFormat(),
+                 ImageFormat::jpg);
 
         Settings s(freshPath());
         s.setImageFormat(ImageFormat::jpg);
@@ -101,7 +104,8 @@ private slots:
         QCOMPARE(s.defaultThickness(), 4.0);
         s.setDefaultThickness(6);
         QCOMPARE(s.defaultThickness(), 6.0);
-        QCOMPARE(Settings(writeFile("[General]\ndefaultThickness=thick\n")).defaultThickness(), 4.0);
+        QCOMPARE(Settings(writeFile("[General]\ndefaultThickness=thick\n")).defaultThickness(),
+                 4.0);
     }
 
     void saveFolderResolvesOnlyWhileItExists() {
@@ -121,7 +125,8 @@ private slots:
         for (const QByteArray& garbage :
              {QByteArray("@ByteArray(\\0\\x1\\xff\\xfe)"), QByteArray("relative/path"),
               QByteArray("@ByteArray(/etc/passwd)"), QByteArray("17")})
-            QCOMPARE(Settings(writeFile("[General]\nsaveFolderBookmark=" + garbage + "\n")).saveFolderURL(),
+            QCOMPARE(Settings(writeFile("[General]\nsaveFolderBookmark=" + garbage + "\n"))
+                         .saveFolderURL(),
                      Settings::defaultSaveFolder());
     }
 

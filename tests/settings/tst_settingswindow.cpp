@@ -135,9 +135,9 @@ private slots:
     }
 
     void longFolderInsideHomeIsAbbreviatedAndElidedInTheMiddle() {
-        const QString deep = m_home.path() +
-                             QStringLiteral("/a-rather-long-folder-name-for-screenshots/and-another-"
-                                            "level-of-folders-below-it/and-the-last-one-here");
+        const QString deep =
+            m_home.path() + QStringLiteral("/a-rather-long-folder-name-for-screenshots/and-another-"
+                                           "level-of-folders-below-it/and-the-last-one-here");
         QVERIFY(QDir().mkpath(deep));
         SettingsWindowController controller;
         controller.show();

@@ -87,7 +87,9 @@ XServer::~XServer() {
     }
 }
 
-bool XServer::isRunning() const { return m_server.state() == QProcess::Running; }
+bool XServer::isRunning() const {
+    return m_server.state() == QProcess::Running;
+}
 
 QProcessEnvironment XServer::environment() const {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -113,8 +115,8 @@ Kestrova::Kestrova(const QString& display) : m_display(display) {
     QDir(m_root.path()).mkpath(QStringLiteral("home"));
     QDir(m_root.path()).mkpath(QStringLiteral("config"));
     QDir(m_root.path()).mkpath(QStringLiteral("runtime"));
-    QFile::setPermissions(runtimeDir(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                            QFileDevice::ExeOwner);
+    QFile::setPermissions(runtimeDir(),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
 
 Kestrova::~Kestrova() {
@@ -174,9 +176,9 @@ int xdotool(const QStringList& arguments, QByteArray* output,
 
 QStringList findWindows(const QString& name, const QProcessEnvironment& environment) {
     QByteArray out;
-    xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
-             name},
-            &out, environment);
+    xdotool(
+        {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"), name},
+        &out, environment);
     return QString::fromUtf8(out).split(u'\n', Qt::SkipEmptyParts);
 }
 

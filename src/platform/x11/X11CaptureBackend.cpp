@@ -32,19 +32,21 @@ bool rootIsRgb32(xcb_connection_t* c, const xcb_screen_t* screen) {
     xcb_format_iterator_t f = xcb_setup_pixmap_formats_iterator(setup);
     for (; f.rem; xcb_format_next(&f)) {
         if (f.data->depth == screen->root_depth)
-            return f.data->bits_per_pixel == 32 && setup->image_byte_order == XCB_IMAGE_ORDER_LSB_FIRST;
+            return f.data->bits_per_pixel == 32 &&
+                   setup->image_byte_order == XCB_IMAGE_ORDER_LSB_FIRST;
     }
     return false;
 }
 
 Error xError(const char* what, int code) {
-    return Error{QStringLiteral("The X server refused to %1 (error %2).")
-                     .arg(QLatin1String(what))
-                     .arg(code),
-                 QStringLiteral("X11"), code};
+    return Error{
+        QStringLiteral("The X server refused to %1 (error %2).").arg(QLatin1String(what)).arg(code),
+        QStringLiteral("X11"), code};
 }
 
-void detachSegment(void* address) { shmdt(address); }
+void detachSegment(void* address) {
+    shmdt(address);
+}
 
 } // namespace
 
@@ -67,7 +69,9 @@ X11CaptureBackend::X11CaptureBackend(xcb_connection_t* connection, int screenNum
     std::free(version);
 }
 
-X11CaptureBackend::~X11CaptureBackend() { xcb_disconnect(m_connection); }
+X11CaptureBackend::~X11CaptureBackend() {
+    xcb_disconnect(m_connection);
+}
 
 bool X11CaptureBackend::isCompositing() const {
     std::lock_guard lock(m_mutex);
@@ -138,8 +142,8 @@ Expected<QImage> X11CaptureBackend::grabShared(const QRect& area) {
         m_connection,
         xcb_shm_get_image(m_connection, screen->root, static_cast<int16_t>(area.x()),
                           static_cast<int16_t>(area.y()), static_cast<uint16_t>(area.width()),
-                          static_cast<uint16_t>(area.height()), ~0u,
-                          XCB_IMAGE_FORMAT_Z_PIXMAP, segment, 0),
+                          static_cast<uint16_t>(area.height()), ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP,
+                          segment, 0),
         &error);
     xcb_shm_detach(m_connection, segment);
     xcb_flush(m_connection);
@@ -181,7 +185,8 @@ Expected<QImage> X11CaptureBackend::grabPlain(const QRect& area) {
         const int length = xcb_get_image_data_length(reply);
         const int rowBytes = area.width() * 4;
         for (int r = 0; r < rows && (r + 1) * rowBytes <= length; ++r)
-            std::memcpy(image.scanLine(y + r), data + r * rowBytes, static_cast<std::size_t>(rowBytes));
+            std::memcpy(image.scanLine(y + r), data + r * rowBytes,
+                        static_cast<std::size_t>(rowBytes));
         std::free(reply);
     }
     return image;

@@ -129,10 +129,9 @@ Status X11HotKeyBackend::grabCurrent() {
 
     std::vector<xcb_void_cookie_t> cookies;
     for (const std::uint16_t lock : lockVariants()) {
-        cookies.push_back(xcb_grab_key_checked(m_connection, 1, m_root,
-                                               static_cast<std::uint16_t>(m_xModifiers | lock),
-                                               m_keycode, XCB_GRAB_MODE_ASYNC,
-                                               XCB_GRAB_MODE_ASYNC));
+        cookies.push_back(xcb_grab_key_checked(
+            m_connection, 1, m_root, static_cast<std::uint16_t>(m_xModifiers | lock), m_keycode,
+            XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
     }
     bool refused = false;
     for (const auto cookie : cookies) {
@@ -145,8 +144,8 @@ Status X11HotKeyBackend::grabCurrent() {
     if (refused) {
         // Another client holds (part of) the combination: keep none of it.
         ungrabCurrent();
-        return Error{QStringLiteral("another application already uses it"),
-                     QStringLiteral("X11"), 10};
+        return Error{QStringLiteral("another application already uses it"), QStringLiteral("X11"),
+                     10};
     }
     return std::nullopt;
 }

@@ -45,8 +45,8 @@ private slots:
         const QByteArray contents = read(entry);
         QVERIFY(contents.startsWith("[Desktop Entry]\n"));
         QVERIFY(contents.contains("\nType=Application\n"));
-        QVERIFY(contents.contains("\nExec=\"" +
-                                  QCoreApplication::applicationFilePath().toUtf8() + "\"\n"));
+        QVERIFY(contents.contains("\nExec=\"" + QCoreApplication::applicationFilePath().toUtf8() +
+                                  "\"\n"));
         // Nothing but the entry itself is left in the folder (no temporary files).
         QCOMPARE(QDir(QFileInfo(entry).absolutePath()).entryList(QDir::Files | QDir::Hidden),
                  QStringList{QStringLiteral("kestrova.desktop")});
@@ -74,10 +74,12 @@ private slots:
 
     void unwritableAutostartFolderFailsAndChangesNothing() {
         test::UnwritableFolder unwritable;
-        qputenv("XDG_CONFIG_HOME", (unwritable.path() + QStringLiteral("/kestrova-config")).toUtf8());
+        qputenv("XDG_CONFIG_HOME",
+                (unwritable.path() + QStringLiteral("/kestrova-config")).toUtf8());
         const Status failure = LaunchAtLogin::setEnabled(true);
         QVERIFY(failure.has_value());
-        QVERIFY2(failure->description.contains(unwritable.path()), qPrintable(failure->description));
+        QVERIFY2(failure->description.contains(unwritable.path()),
+                 qPrintable(failure->description));
         QVERIFY(!LaunchAtLogin::isEnabled());
 
         // A file standing where the folder should be.

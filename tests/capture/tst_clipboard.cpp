@@ -1,0 +1,51 @@
+#include "ScreenCapturer.h"
+
+#include "TestSupport.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QMimeData>
+#include <QProcess>
+#include <QTest>
+
+using namespace kestrova;
+
+class ClipboardTest final : public QObject {
+    Q_OBJECT
+private:
+    // Reads the clipboard with xclip while our event loop serves it.
+    static QByteArray xclip(const QStringList& arguments) {
+        QProcess process;
+        process.start(QStringLiteral("xclip"), arguments);
+        process.waitForStarted(5000);
+        test::waitUntil([&] { return process.state() == QProcess::NotRunning; }, 15000);
+        return process.readAllStandardOutput();
+    }
+
+private slots:
+    void copyOffersPngOfExactlyTheImagesSize() {
+        QApplication::clipboard()->setText(QStringLiteral("something from before"));
+        QImage image(333, 127, QImage::Format_RGB32);
+        image.fill(qRgb(10, 200, 30));
+        image.setPixel(332, 126, qRgb(255, 0, 255));
+        ScreenCapturer::copyToClipboard(image);
+
+        const QByteArray targets =
+            xclip({QStringLiteral("-selection"), QStringLiteral("clipboard"), QStringLiteral("-t"),
+                   QStringLiteral("TARGETS"), QStringLiteral("-o")});
+        QVERIFY2(targets.contains("image/png"), targets.constData());
+        QVERIFY2(!targets.contains("text/plain"), targets.constData()); // the old text is gone
+
+        const QByteArray png =
+            xclip({QStringLiteral("-selection"), QStringLiteral("clipboard"), QStringLiteral("-t"),
+                   QStringLiteral("image/png"), QStringLiteral("-o")});
+        QVERIFY(png.startsWith("\x89PNG"));
+        const QImage pasted = test::decode(png).convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(pasted.size(), image.size());
+        QCOMPARE(pasted.pixel(332, 126), qRgb(255, 0, 255));
+        QCOMPARE(pasted.pixel(0, 0), qRgb(10, 200, 30));
+    }
+};
+
+QTEST_MAIN(ClipboardTest)
+#include "tst_clipboard.moc"
