@@ -1,6 +1,7 @@
 #include "ScreenCapturer.h"
 
 #include "CaptureError.h"
+#include "ImageBuffer.h"
 #include "ModelGeometry.h"
 #include "Settings.h"
 
@@ -155,7 +156,10 @@ Expected<QImage> ScreenCapturer::crop(const QImage& capture, const ScreenInfo& s
     const QRect cut = wanted.intersected(capture.rect());
     if (wanted.isEmpty() || cut.isEmpty())
         return CaptureError::make(CaptureError::Kind::cropFailed);
-    return capture.copy(cut);
+    QImage out = capture.depth() % 8 == 0 ? ImageBuffer::copy(capture, cut) : capture.copy(cut);
+    if (out.isNull())
+        return CaptureError::make(CaptureError::Kind::cropFailed);
+    return out;
 }
 
 void ScreenCapturer::copyToClipboard(const QImage& image) {

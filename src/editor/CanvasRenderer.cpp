@@ -1,6 +1,7 @@
 #include "CanvasRenderer.h"
 
 #include "EditorCanvas.h"
+#include "ImageBuffer.h"
 #include "ModelGeometry.h"
 #include "ScreenCapturer.h"
 #include "SizeLabel.h"
@@ -23,7 +24,7 @@ CanvasRenderer::CanvasRenderer(QImage capture, ScreenInfo screen)
         m_capture.format() != QImage::Format_ARGB32_Premultiplied)
         m_capture.convertTo(QImage::Format_RGB32);
     m_capture.setDevicePixelRatio(1);
-    m_dimmed = m_capture.copy();
+    m_dimmed = ImageBuffer::copy(m_capture, m_capture.rect());
     QPainter painter(&m_dimmed);
     painter.fillRect(m_dimmed.rect(), dimming);
 }
@@ -93,16 +94,17 @@ void CanvasRenderer::drawAnnotations(QPainter& painter,
 
 std::optional<QImage> CanvasRenderer::flatten(const EditorCanvas& canvas) const {
     const QRectF selection = canvas.selectionRect();
-    const Expected<QImage> cropped = ScreenCapturer::crop(m_capture, m_screen, selection);
+    Expected<QImage> cropped = ScreenCapturer::crop(m_capture, m_screen, selection);
     if (!cropped)
         return std::nullopt;
-    const QImage& crop = cropped.value();
-    QImage out(crop.size(), QImage::Format_RGB32);
-    if (out.isNull())
-        return std::nullopt;
+    // The crop is a fresh copy of its own: the annotations are painted straight into it
+    // (moved, so that painting does not copy 60 MB again).
+    QImage out = std::move(cropped.value());
+    if (out.format() != QImage::Format_RGB32 && out.format() != QImage::Format_ARGB32_Premultiplied)
+        out.convertTo(QImage::Format_RGB32);
+    const QImage& crop = out;
 
     QPainter painter(&out);
-    painter.drawImage(QPoint(0, 0), crop);
     painter.setRenderHint(QPainter::Antialiasing);
     // Points map onto the crop's pixels; y-up model space onto its rows.
     painter.scale(crop.width() / selection.width(), crop.height() / selection.height());

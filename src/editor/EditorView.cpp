@@ -33,30 +33,50 @@ QPointF EditorView::modelPoint(const QMouseEvent* event) const {
     return geometry::toModel(event->position(), height());
 }
 
-void EditorView::updateModelRect(const QRectF& modelRect) {
-    update(geometry::toWidget(modelRect, height()).toAlignedRect().adjusted(-2, -2, 2, 2));
+QRect EditorView::updateModelRect(const QRectF& modelRect) {
+    const QRect dirty = geometry::toWidget(modelRect, height())
+                            .toAlignedRect()
+                            .adjusted(-2, -2, 2, 2)
+                            .intersected(rect());
+    update(dirty);
+    return dirty;
+}
+
+QRect EditorView::updateAll() {
+    update();
+    return rect();
 }
 
 void EditorView::mousePressEvent(QMouseEvent* event) {
-    if (event->button() != Qt::LeftButton)
-        return;
-    switch (m_canvas.press(modelPoint(event))) {
-    case EditorCanvas::Press::committedText:
-        closeTextField();
-        update();
-        break;
-    case EditorCanvas::Press::openedText:
-        openTextField();
-        break;
-    case EditorCanvas::Press::drawing:
-        updateModelRect(m_canvas.drawing()->bounds());
-        break;
-    default:
-        break;
-    }
+    if (event->button() == Qt::LeftButton)
+        pressAt(modelPoint(event));
 }
 
 void EditorView::mouseMoveEvent(QMouseEvent* event) {
+    dragTo(modelPoint(event));
+}
+
+void EditorView::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton)
+        releaseAt();
+}
+
+QRect EditorView::pressAt(QPointF p) {
+    switch (m_canvas.press(p)) {
+    case EditorCanvas::Press::committedText:
+        closeTextField();
+        return updateAll();
+    case EditorCanvas::Press::openedText:
+        openTextField();
+        return {};
+    case EditorCanvas::Press::drawing:
+        return updateModelRect(m_canvas.drawing()->bounds());
+    default:
+        return {};
+    }
+}
+
+QRect EditorView::dragTo(QPointF p) {
     const auto drawing = m_canvas.drawing();
     QRectF before;
     if (drawing) {
@@ -66,30 +86,24 @@ void EditorView::mouseMoveEvent(QMouseEvent* event) {
         else
             before = drawing->bounds();
     }
-    const QPointF p = modelPoint(event);
     if (m_canvas.drag(p)) {
         if (onSelectionChanged)
             onSelectionChanged();
-        update();
-        return;
+        return updateAll();
     }
     if (!drawing)
-        return;
+        return {};
     if (auto* stroke = dynamic_cast<FreehandAnnotation*>(drawing.get())) {
         const double reach = stroke->thickness() / 2 + 2;
-        updateModelRect(geometry::inset(geometry::spanning(before.topLeft(), p), -reach));
-    } else {
-        updateModelRect(before.united(drawing->bounds()));
+        return updateModelRect(geometry::inset(geometry::spanning(before.topLeft(), p), -reach));
     }
+    return updateModelRect(before.united(drawing->bounds()));
 }
 
-void EditorView::mouseReleaseEvent(QMouseEvent* event) {
-    if (event->button() != Qt::LeftButton)
-        return;
+QRect EditorView::releaseAt() {
     const auto drawing = m_canvas.drawing();
     m_canvas.release();
-    if (drawing)
-        updateModelRect(drawing->bounds());
+    return drawing ? updateModelRect(drawing->bounds()) : QRect();
 }
 
 void EditorView::openTextField() {

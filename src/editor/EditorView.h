@@ -51,6 +51,12 @@ public:
     // Paints the region `dirty` (widget coordinates) of the editor.
     void render(QPainter& painter, const QRectF& dirty) const;
 
+    // The gesture at a model point; each asks for (and returns) the widget area that
+    // must be repainted.
+    QRect pressAt(QPointF p);
+    QRect dragTo(QPointF p);
+    QRect releaseAt();
+
 protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
@@ -64,7 +70,8 @@ private:
     void openTextField();
     void closeTextField();
     bool handleUndoKey(const QKeyEvent* event);
-    void updateModelRect(const QRectF& modelRect);
+    QRect updateModelRect(const QRectF& modelRect);
+    QRect updateAll();
 
     QPointer<QScreen> m_owningScreen;
     EditorCanvas m_canvas;

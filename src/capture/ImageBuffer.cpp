@@ -1,0 +1,52 @@
+#include "ImageBuffer.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include <sys/mman.h>
+
+namespace kestrova {
+
+namespace {
+
+constexpr std::size_t hugePage = 2 * 1024 * 1024;
+constexpr std::size_t worthIt = 4 * hugePage;
+
+void release(void* data) {
+    std::free(data);
+}
+
+} // namespace
+
+QImage ImageBuffer::make(QSize size, QImage::Format format) {
+    if (size.isEmpty())
+        return {};
+    const int depth = QImage::toPixelFormat(format).bitsPerPixel();
+    const qsizetype bytesPerLine = ((qsizetype(size.width()) * depth + 31) / 32) * 4;
+    const std::size_t bytes = std::size_t(bytesPerLine) * std::size_t(size.height());
+    if (bytes < worthIt)
+        return QImage(size, format);
+    void* data = std::aligned_alloc(hugePage, (bytes + hugePage - 1) / hugePage * hugePage);
+    if (!data)
+        return QImage(size, format);
+    ::madvise(data, bytes, MADV_HUGEPAGE);
+    return QImage(static_cast<uchar*>(data), size.width(), size.height(), bytesPerLine, format,
+                  release, data);
+}
+
+QImage ImageBuffer::copy(const QImage& source, const QRect& area) {
+    const QRect cut = area.intersected(source.rect());
+    if (cut.isEmpty())
+        return {};
+    QImage out = make(cut.size(), source.format());
+    if (out.isNull())
+        return {};
+    const int bytesPerPixel = source.depth() / 8;
+    const std::size_t rowBytes = std::size_t(cut.width()) * std::size_t(bytesPerPixel);
+    for (int y = 0; y < cut.height(); ++y)
+        std::memcpy(out.scanLine(y), source.constScanLine(cut.y() + y) + cut.x() * bytesPerPixel,
+                    rowBytes);
+    return out;
+}
+
+} // namespace kestrova

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QImage>
+#include <QRect>
+
+namespace kestrova {
+
+// Screen-sized images (60 MB at 5K) are slow to touch for the first time when backed by
+// small pages; these are backed by transparent huge pages where the system offers them.
+class ImageBuffer final {
+public:
+    // An uninitialised image of the given size.
+    static QImage make(QSize size, QImage::Format format);
+    // A deep copy of part of an image, in a buffer as above.
+    static QImage copy(const QImage& source, const QRect& area);
+};
+
+} // namespace kestrova
