@@ -42,6 +42,7 @@ public:
     bool isSelecting() const { return m_overlay != nullptr; }
     bool isEditing() const { return m_editor != nullptr; }
     const HotKeyManager& hotKey() const { return m_hotKey; }
+    QMenu* menu() const { return m_menu.get(); }
 
 private:
     void setupStatusItem();

@@ -61,8 +61,9 @@ void KeyableWindow::takeKeyboard() {
     activateWindow();
     if (m_content)
         m_content->setFocus(Qt::ActiveWindowFocusReason);
+    // Keys go to the grabbing widget itself, so the content takes the grab.
     if (m_kind == Kind::overlay)
-        grabKeyboard();
+        (m_content ? m_content : static_cast<QWidget*>(this))->grabKeyboard();
 }
 
 } // namespace kestrova

@@ -51,6 +51,7 @@ void SelectionOverlayController::begin(Completion completion) {
             }
         }
         auto* window = new KeyableWindow(screen, KeyableWindow::Kind::overlay, still.isNull());
+        window->setWindowTitle(QStringLiteral("kestrova selection"));
         auto* view = new SelectionView(screen, still);
         QPointer<SelectionOverlayController> self(this);
         QPointer<QScreen> where(screen);
@@ -77,7 +78,8 @@ void SelectionOverlayController::finish(QScreen* screen, std::optional<QRectF> r
     m_finished = true;
     for (const auto& window : m_windows) {
         if (window) {
-            window->releaseKeyboard();
+            if (window->content())
+                window->content()->releaseKeyboard();
             window->close();
         }
     }

@@ -23,6 +23,7 @@ void EditorWindowController::present(const QImage& image, QScreen* screen, const
                                      std::function<void()> onDismiss) {
     m_onDismiss = std::move(onDismiss);
     auto* window = new KeyableWindow(screen, KeyableWindow::Kind::editor, false);
+    window->setWindowTitle(QStringLiteral("kestrova editor"));
     auto* canvas = new EditorView(image, screen, selection);
     QPointer<EditorWindowController> self(this);
     canvas->onDismiss = [self] {

@@ -1,0 +1,177 @@
+#include "SelectionOverlayController.h"
+
+#include "ScreenCapturer.h"
+#include "TestSupport.h"
+#include "X11CaptureBackend.h"
+
+#include <QApplication>
+#include <QScreen>
+#include <QTest>
+
+using namespace kestrova;
+
+// Runs on an X server of its own, split into two monitors side by side, so that the
+// shared display keeps its single screen.
+namespace {
+
+test::XServer* server = nullptr;
+
+QScreen* screenNamed(const QString& name) {
+    for (QScreen* s : QGuiApplication::screens())
+        if (s->name() == name)
+            return s;
+    return nullptr;
+}
+
+struct Outcome {
+    bool called = false;
+    std::optional<SelectionResult> result;
+};
+
+// A screen point in X's native pixels → the screen's own y-up points.
+QPointF localPoint(QScreen* screen, QPoint native) {
+    const double s = screen->devicePixelRatio();
+    const QPointF p = QPointF(native - screen->geometry().topLeft()) / s;
+    return {p.x(), screen->geometry().height() - p.y()};
+}
+
+void setRoot(const QString& colour) {
+    server->client(QStringLiteral("xsetroot"), {QStringLiteral("-solid"), colour});
+}
+
+} // namespace
+
+class SelectionOverlayTest final : public QObject {
+    Q_OBJECT
+private:
+    std::shared_ptr<X11CaptureBackend> m_backend;
+
+    void dragOn(int x0, int y0, int x1, int y1) { test::drag(x0, y0, x1, y1, server->environment()); }
+
+    std::unique_ptr<SelectionOverlayController> begin(Outcome& outcome) {
+        auto controller = std::make_unique<SelectionOverlayController>();
+        controller->begin([&outcome](std::optional<SelectionResult> r) {
+            outcome.called = true;
+            outcome.result = r;
+        });
+        for (KeyableWindow* w : controller->windows()) {
+            if (!QTest::qWaitForWindowExposed(w))
+                qWarning("overlay window not shown");
+        }
+        QTest::qWait(150);
+        return controller;
+    }
+
+private slots:
+    void initTestCase() {
+        QCOMPARE(QGuiApplication::screens().size(), 2);
+        m_backend = X11CaptureBackend::connect();
+        QVERIFY(m_backend);
+        ScreenCapturer::setBackend(m_backend);
+    }
+
+    void everyScreenGetsAnOverlayAndTheDragNamesItsScreen() {
+        setRoot(QStringLiteral("#204080"));
+        Outcome outcome;
+        auto controller = begin(outcome);
+        const auto windows = controller->windows();
+        QCOMPARE(windows.size(), std::size_t(2));
+        for (std::size_t i = 0; i < windows.size(); ++i)
+            QCOMPARE(windows[i]->geometry(), QGuiApplication::screens()[int(i)]->geometry());
+
+        QScreen* right = screenNamed(QStringLiteral("RIGHT"));
+        dragOn(2560 + 300, 400, 2560 + 700, 700);
+        QVERIFY(test::waitUntil([&] { return outcome.called; }));
+        QVERIFY(outcome.result);
+        QCOMPARE(outcome.result->screen.data(), right);
+        const QPointF a = localPoint(right, {2560 + 300, 400});
+        const QPointF b = localPoint(right, {2560 + 700, 700});
+        QCOMPARE(outcome.result->rect,
+                 QRectF(a.x(), b.y(), b.x() - a.x(), a.y() - b.y()));
+        QVERIFY(test::waitUntil([&] { return controller->windows().empty(); }));
+
+        // Without a compositor the overlay froze the screen, and that is the capture.
+        auto future = ScreenCapturer::captureFullDisplay(right);
+        QVERIFY(future.isFinished());
+        const QImage captured = future.result().value();
+        QCOMPARE(captured.size(), (QSizeF(right->geometry().size()) * right->devicePixelRatio()).toSize());
+        QCOMPARE(captured.pixel(10, 10) & 0xffffff, 0x204080u);
+    }
+
+    void dragOnTheLeftScreenAtItsOwnScale() {
+        Outcome outcome;
+        auto controller = begin(outcome);
+        QScreen* left = screenNamed(QStringLiteral("LEFT"));
+        dragOn(200, 200, 600, 500);
+        QVERIFY(test::waitUntil([&] { return outcome.called; }));
+        QVERIFY(outcome.result);
+        QCOMPARE(outcome.result->screen.data(), left);
+        const QPointF a = localPoint(left, {200, 200});
+        QCOMPARE(outcome.result->rect.topLeft().x(), a.x());
+        QCOMPARE(outcome.result->rect.width(), 400 / left->devicePixelRatio());
+        QCOMPARE(outcome.result->rect.height(), 300 / left->devicePixelRatio());
+        ScreenCapturer::thaw();
+    }
+
+    void escapeRightAwayAndClicksCancel() {
+        Outcome outcome;
+        auto controller = begin(outcome);
+        test::xdotool({QStringLiteral("key"), QStringLiteral("Escape")}, nullptr, server->environment());
+        QVERIFY(test::waitUntil([&] { return outcome.called; }));
+        QVERIFY(!outcome.result);
+
+        Outcome clicked;
+        auto again = begin(clicked);
+        test::xdotool({QStringLiteral("mousemove"), QStringLiteral("900"), QStringLiteral("500"),
+                       QStringLiteral("click"), QStringLiteral("1")},
+                      nullptr, server->environment());
+        QVERIFY(test::waitUntil([&] { return clicked.called; }));
+        QVERIFY(!clicked.result);
+    }
+
+    void withACompositorTheOverlayIsLiveAndLeavesTheCapture() {
+        server->start(QStringLiteral("xcompmgr"), {});
+        QVERIFY(test::waitUntil([&] { return m_backend->isCompositing(); }, 5000));
+        QTest::qWait(1000); // let the compositor paint the screen once
+        Outcome outcome;
+        auto controller = begin(outcome);
+        for (KeyableWindow* w : controller->windows())
+            QVERIFY(w->testAttribute(Qt::WA_TranslucentBackground));
+        dragOn(2560 + 100, 100, 2560 + 400, 300);
+        QVERIFY(test::waitUntil([&] { return outcome.called; }));
+        QVERIFY(outcome.result);
+        auto future = ScreenCapturer::captureFullDisplay(outcome.result->screen);
+        QVERIFY(test::waitUntil([&] { return future.isFinished(); }, 5000));
+        const QImage captured = future.result().value();
+        // Read after the overlay left: the screen as it is without it, not dimmed.
+        QTest::qWait(300);
+        const QImage after =
+            m_backend->grab(ScreenInfo::of(outcome.result->screen).nativeRect()).value();
+        QCOMPARE(captured.size(), after.size());
+        QCOMPARE(captured.pixel(200, 200), after.pixel(200, 200));
+        QCOMPARE(captured.pixel(1000, 1000), after.pixel(1000, 1000));
+    }
+};
+
+int main(int argc, char** argv) {
+    test::XServer own(5120, 1440);
+    if (!own.isRunning())
+        return 1;
+    server = &own;
+    own.client(QStringLiteral("xrandr"), {QStringLiteral("--setmonitor"), QStringLiteral("LEFT"),
+                                          QStringLiteral("2560/677x1440/381+0+0"), QStringLiteral("screen")});
+    own.client(QStringLiteral("xrandr"), {QStringLiteral("--setmonitor"), QStringLiteral("RIGHT"),
+                                          QStringLiteral("2560/677x1440/381+2560+0"), QStringLiteral("none")});
+    qputenv("DISPLAY", own.display().toUtf8());
+    // Mixed scale factors, given with commas since a test's environment cannot hold ';'.
+    const QByteArray scales = qgetenv("KESTROVA_TEST_SCALES");
+    if (!scales.isEmpty())
+        qputenv("QT_SCREEN_SCALE_FACTORS", QByteArray(scales).replace(',', ';'));
+    QApplication app(argc, argv);
+    SelectionOverlayTest test;
+    const int status = QTest::qExec(&test, argc, argv);
+    ScreenCapturer::setBackend(nullptr);
+    return status;
+}
+
+#include "tst_selectionoverlay.moc"

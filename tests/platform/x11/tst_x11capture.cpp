@@ -1,0 +1,99 @@
+#include "X11CaptureBackend.h"
+
+#include "CaptureError.h"
+#include "ScreenCapturer.h"
+#include "TestSupport.h"
+
+#include <QApplication>
+#include <QPainter>
+#include <QScreen>
+#include <QTest>
+#include <QWidget>
+
+using namespace kestrova;
+
+namespace {
+
+// Shows an image pixel for pixel over a whole screen, above everything.
+class PatternWindow final : public QWidget {
+public:
+    PatternWindow(QScreen* screen, QImage pattern)
+        : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::BypassWindowManagerHint),
+          m_pattern(std::move(pattern)) {
+        m_pattern.setDevicePixelRatio(screen->devicePixelRatio());
+        setAttribute(Qt::WA_OpaquePaintEvent);
+        setScreen(screen);
+        setGeometry(screen->geometry());
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.drawImage(QPointF(0, 0), m_pattern);
+    }
+
+private:
+    QImage m_pattern;
+};
+
+QImage pattern(QSize pixels) {
+    QImage image(pixels, QImage::Format_RGB32);
+    for (int y = 0; y < pixels.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < pixels.width(); ++x)
+            line[x] = qRgb((x * 13 + y) & 0xff, (y * 7) & 0xff, ((x / 8) ^ (y / 8)) * 37 & 0xff);
+    }
+    return image;
+}
+
+} // namespace
+
+class X11CaptureTest final : public QObject {
+    Q_OBJECT
+private:
+    std::shared_ptr<X11CaptureBackend> m_backend;
+
+private slots:
+    void initTestCase() {
+        m_backend = X11CaptureBackend::connect();
+        QVERIFY(m_backend);
+        ScreenCapturer::setBackend(m_backend);
+    }
+    void cleanupTestCase() { ScreenCapturer::setBackend(nullptr); }
+
+    void captureIsTheScreenPixelForPixel() {
+        QScreen* screen = QGuiApplication::primaryScreen();
+        const ScreenInfo info = ScreenInfo::of(screen);
+        const QImage expected = pattern(info.pixelSize());
+        PatternWindow window(screen, expected);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTest::qWait(300);
+
+        auto future = ScreenCapturer::captureFullDisplay(screen);
+        test::waitUntil([&] { return future.isFinished(); }, 10000);
+        const Expected<QImage> captured = future.result();
+        QVERIFY2(captured, qPrintable(captured ? QString() : captured.error().description));
+        // Full pixel size: the point size times the scale (2 when QT_SCALE_FACTOR=2).
+        QCOMPARE(captured.value().size(),
+                 (QSizeF(screen->geometry().size()) * screen->devicePixelRatio()).toSize());
+        QCOMPARE(captured.value().convertToFormat(QImage::Format_RGB32), expected);
+
+        // The plain request path (no shared memory on remote displays) reads the same.
+        const auto part = m_backend->grab(QRect(info.nativeRect().topLeft() + QPoint(5, 7), QSize(300, 200)));
+        QVERIFY(part);
+        QCOMPARE(part.value().pixel(0, 0), expected.pixel(5, 7));
+        QCOMPARE(part.value().pixel(299, 199), expected.pixel(304, 206));
+    }
+
+    void areaOffTheDisplayIsNoDisplay() {
+        const auto gone = m_backend->grab(QRect(100000, 0, 100, 100));
+        QVERIFY(!gone);
+        QVERIFY(CaptureError::is(gone.error(), CaptureError::Kind::noDisplay));
+        QVERIFY(!m_backend->isCompositing()); // the shared test display has no compositor
+        QVERIFY(m_backend->failureHint().startsWith(QStringLiteral("\n\n")));
+    }
+};
+
+QTEST_MAIN(X11CaptureTest)
+#include "tst_x11capture.moc"

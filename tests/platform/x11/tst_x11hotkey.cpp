@@ -1,0 +1,96 @@
+#include "X11HotKeyBackend.h"
+
+#include "HotKeyManager.h"
+#include "StderrCapture.h"
+#include "TestSupport.h"
+
+#include <QApplication>
+#include <QTest>
+
+#include <xcb/xcb.h>
+
+using namespace kestrova;
+
+namespace {
+
+void press(const QString& keys) {
+    test::xdotool({QStringLiteral("key"), keys});
+}
+
+bool pressedWithin(const int& count, int before, int ms = 3000) {
+    return test::waitUntil([&] { return count > before; }, ms);
+}
+
+} // namespace
+
+class X11HotKeyTest final : public QObject {
+    Q_OBJECT
+private slots:
+    void defaultKeyArrivesAlsoWithNumLock() {
+        HotKeyManager manager(X11HotKeyBackend::create());
+        int presses = 0;
+        manager.registerHotKey(19, 0x300, [&] { ++presses; });
+        QVERIFY(manager.isRegistered());
+        press(QStringLiteral("shift+super+2"));
+        QVERIFY(pressedWithin(presses, 0));
+
+        press(QStringLiteral("Num_Lock"));
+        press(QStringLiteral("shift+super+2"));
+        const bool withNumLock = pressedWithin(presses, 1);
+        press(QStringLiteral("Num_Lock"));
+        QVERIFY(withNumLock);
+
+        press(QStringLiteral("super+2")); // Shift missing: not ours
+        press(QStringLiteral("ctrl+shift+super+2")); // one too many
+        QTest::qWait(400);
+        QCOMPARE(presses, 2);
+    }
+
+    void reRegisteringMovesTheKeyAndUnregisterReleasesIt() {
+        HotKeyManager manager(X11HotKeyBackend::create());
+        int presses = 0;
+        manager.registerHotKey(19, 0x300, [&] { ++presses; });
+        manager.registerHotKey(101, 0x1200, [&] { ++presses; }); // ⌃⇧F9
+        press(QStringLiteral("shift+super+2"));
+        QTest::qWait(400);
+        QCOMPARE(presses, 0);
+        press(QStringLiteral("ctrl+shift+F9"));
+        QVERIFY(pressedWithin(presses, 0));
+
+        manager.unregister();
+        press(QStringLiteral("ctrl+shift+F9"));
+        QTest::qWait(400);
+        QCOMPARE(presses, 1);
+    }
+
+    void combinationHeldByAnotherClientIsRefused() {
+        // Another X client takes ⇧⌘3 first.
+        xcb_connection_t* other = xcb_connect(nullptr, nullptr);
+        QVERIFY(!xcb_connection_has_error(other));
+        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(other)).data->root;
+        xcb_generic_error_t* error = xcb_request_check(
+            other, xcb_grab_key_checked(other, 1, root, XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_4, 12,
+                                        XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
+        QVERIFY(!error);
+
+        HotKeyManager manager(X11HotKeyBackend::create());
+        test::StderrCapture log;
+        manager.registerHotKey(20, 0x300, [] {});
+        const QByteArray line = log.text();
+        QVERIFY(!manager.isRegistered());
+        QVERIFY2(line.contains("⇧⌘3"), line.constData());
+        QCOMPARE(line.count('\n'), 1);
+
+        // Nothing of it stays grabbed: once the other client is gone, we can have it.
+        xcb_disconnect(other);
+        QTest::qWait(100);
+        int presses = 0;
+        manager.registerHotKey(20, 0x300, [&] { ++presses; });
+        QVERIFY(manager.isRegistered());
+        press(QStringLiteral("shift+super+3"));
+        QVERIFY(pressedWithin(presses, 0));
+    }
+};
+
+QTEST_MAIN(X11HotKeyTest)
+#include "tst_x11hotkey.moc"
