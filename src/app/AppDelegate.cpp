@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFutureWatcher>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -57,6 +58,7 @@ void AppDelegate::setupStatusItem() {
     m_menu->addAction(QStringLiteral("Quit kestrova"), QKeySequence(QStringLiteral("Ctrl+Q")), this,
                       &AppDelegate::quit);
     connect(m_menu.get(), &QMenu::aboutToShow, this, &AppDelegate::menuWillOpen);
+    m_menu->installEventFilter(this);
 
     m_statusItem = std::make_unique<QSystemTrayIcon>(TrayIcon::make());
     m_statusItem->setToolTip(QStringLiteral("kestrova"));
@@ -73,6 +75,22 @@ void AppDelegate::setupStatusItem() {
         std::fflush(stderr);
     }
     m_statusItem->show();
+}
+
+bool AppDelegate::eventFilter(QObject* watched, QEvent* event) {
+    // An open popup menu does not take part in shortcut matching: give its items'
+    // shortcuts (Ctrl+Q, Ctrl+,) their effect while it is open.
+    if (watched == m_menu.get() && event->type() == QEvent::KeyPress) {
+        const QKeySequence pressed(static_cast<QKeyEvent*>(event)->keyCombination());
+        for (QAction* item : m_menu->actions()) {
+            if (!item->shortcut().isEmpty() && item->shortcut() == pressed) {
+                m_menu->close();
+                item->trigger();
+                return true;
+            }
+        }
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void AppDelegate::menuWillOpen() {

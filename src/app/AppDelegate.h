@@ -44,6 +44,9 @@ public:
     const HotKeyManager& hotKey() const { return m_hotKey; }
     QMenu* menu() const { return m_menu.get(); }
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void setupStatusItem();
     void handleSelection(QScreen* screen, const QRectF& rect);

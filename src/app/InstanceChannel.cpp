@@ -6,6 +6,8 @@
 #include <QLocalSocket>
 #include <QTimer>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -91,19 +93,25 @@ InstanceChannel::InstanceChannel(QObject* parent)
 
 InstanceChannel::~InstanceChannel() {
     m_server->close();
+    if (m_lock >= 0)
+        ::close(m_lock);
 }
 
 bool InstanceChannel::listen() {
     const QString path = socketPath();
     if (path.isEmpty())
         return false;
-    if (m_server->listen(path))
-        return true;
-    // Something is there: a live instance answers, a crashed one's socket does not.
-    QLocalSocket probe;
-    probe.connectToServer(path);
-    if (probe.waitForConnected(500))
+    // The instance is whoever holds the lock; the system drops it when a process dies,
+    // so a crashed instance's socket is known to be stale and is replaced.
+    const QByteArray lockPath = QFile::encodeName(path + QStringLiteral(".lock"));
+    m_lock = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (m_lock < 0)
         return false;
+    if (::flock(m_lock, LOCK_EX | LOCK_NB) != 0) {
+        ::close(m_lock);
+        m_lock = -1;
+        return false;
+    }
     QLocalServer::removeServer(path);
     return m_server->listen(path);
 }

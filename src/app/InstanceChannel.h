@@ -20,7 +20,7 @@ public:
 
     static constexpr int maximumLineLength = 32;
     static constexpr int connectionTimeoutMs = 2000;
-    static constexpr int maximumConnections = 16;
+    static constexpr int maximumConnections = 128;
 
     // Inside $XDG_RUNTIME_DIR, else in a private folder of our own; one per display.
     static QString socketPath();
@@ -45,6 +45,7 @@ private:
 
     QLocalServer* m_server;
     int m_open = 0;
+    int m_lock = -1; // held for as long as this process is the instance
 };
 
 } // namespace kestrova

@@ -46,7 +46,9 @@ class SelectionOverlayTest final : public QObject {
 private:
     std::shared_ptr<X11CaptureBackend> m_backend;
 
-    void dragOn(int x0, int y0, int x1, int y1) { test::drag(x0, y0, x1, y1, server->environment()); }
+    void dragOn(int x0, int y0, int x1, int y1) {
+        test::drag(x0, y0, x1, y1, server->environment());
+    }
 
     std::unique_ptr<SelectionOverlayController> begin(Outcome& outcome) {
         auto controller = std::make_unique<SelectionOverlayController>();
@@ -86,15 +88,15 @@ private slots:
         QCOMPARE(outcome.result->screen.data(), right);
         const QPointF a = localPoint(right, {2560 + 300, 400});
         const QPointF b = localPoint(right, {2560 + 700, 700});
-        QCOMPARE(outcome.result->rect,
-                 QRectF(a.x(), b.y(), b.x() - a.x(), a.y() - b.y()));
+        QCOMPARE(outcome.result->rect, QRectF(a.x(), b.y(), b.x() - a.x(), a.y() - b.y()));
         QVERIFY(test::waitUntil([&] { return controller->windows().empty(); }));
 
         // Without a compositor the overlay froze the screen, and that is the capture.
         auto future = ScreenCapturer::captureFullDisplay(right);
         QVERIFY(future.isFinished());
         const QImage captured = future.result().value();
-        QCOMPARE(captured.size(), (QSizeF(right->geometry().size()) * right->devicePixelRatio()).toSize());
+        QCOMPARE(captured.size(),
+                 (QSizeF(right->geometry().size()) * right->devicePixelRatio()).toSize());
         QCOMPARE(captured.pixel(10, 10) & 0xffffff, 0x204080u);
     }
 
@@ -116,7 +118,8 @@ private slots:
     void escapeRightAwayAndClicksCancel() {
         Outcome outcome;
         auto controller = begin(outcome);
-        test::xdotool({QStringLiteral("key"), QStringLiteral("Escape")}, nullptr, server->environment());
+        test::xdotool({QStringLiteral("key"), QStringLiteral("Escape")}, nullptr,
+                      server->environment());
         QVERIFY(test::waitUntil([&] { return outcome.called; }));
         QVERIFY(!outcome.result);
 
@@ -158,10 +161,12 @@ int main(int argc, char** argv) {
     if (!own.isRunning())
         return 1;
     server = &own;
-    own.client(QStringLiteral("xrandr"), {QStringLiteral("--setmonitor"), QStringLiteral("LEFT"),
-                                          QStringLiteral("2560/677x1440/381+0+0"), QStringLiteral("screen")});
-    own.client(QStringLiteral("xrandr"), {QStringLiteral("--setmonitor"), QStringLiteral("RIGHT"),
-                                          QStringLiteral("2560/677x1440/381+2560+0"), QStringLiteral("none")});
+    own.client(QStringLiteral("xrandr"),
+               {QStringLiteral("--setmonitor"), QStringLiteral("LEFT"),
+                QStringLiteral("2560/677x1440/381+0+0"), QStringLiteral("screen")});
+    own.client(QStringLiteral("xrandr"),
+               {QStringLiteral("--setmonitor"), QStringLiteral("RIGHT"),
+                QStringLiteral("2560/677x1440/381+2560+0"), QStringLiteral("none")});
     qputenv("DISPLAY", own.display().toUtf8());
     // Mixed scale factors, given with commas since a test's environment cannot hold ';'.
     const QByteArray scales = qgetenv("KESTROVA_TEST_SCALES");

@@ -80,7 +80,8 @@ private slots:
         QCOMPARE(captured.value().convertToFormat(QImage::Format_RGB32), expected);
 
         // The plain request path (no shared memory on remote displays) reads the same.
-        const auto part = m_backend->grab(QRect(info.nativeRect().topLeft() + QPoint(5, 7), QSize(300, 200)));
+        const auto part =
+            m_backend->grab(QRect(info.nativeRect().topLeft() + QPoint(5, 7), QSize(300, 200)));
         QVERIFY(part);
         QCOMPARE(part.value().pixel(0, 0), expected.pixel(5, 7));
         QCOMPARE(part.value().pixel(299, 199), expected.pixel(304, 206));

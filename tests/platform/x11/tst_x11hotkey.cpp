@@ -40,7 +40,7 @@ private slots:
         press(QStringLiteral("Num_Lock"));
         QVERIFY(withNumLock);
 
-        press(QStringLiteral("super+2")); // Shift missing: not ours
+        press(QStringLiteral("super+2"));            // Shift missing: not ours
         press(QStringLiteral("ctrl+shift+super+2")); // one too many
         QTest::qWait(400);
         QCOMPARE(presses, 2);

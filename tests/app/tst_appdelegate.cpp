@@ -1,0 +1,103 @@
+#include "AppDelegate.h"
+
+#include "LaunchAtLogin.h"
+#include "TestSupport.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace kestrova;
+
+class AppDelegateTest final : public QObject {
+    Q_OBJECT
+private:
+    QTemporaryDir m_home;
+
+    static int overlayWindows() {
+        int n = 0;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            n += w->isVisible() && w->windowTitle() == QLatin1String("kestrova selection");
+        return n;
+    }
+
+private slots:
+    void initTestCase() {
+        qputenv("HOME", m_home.path().toUtf8());
+        qputenv("XDG_CONFIG_HOME", (m_home.path() + QStringLiteral("/config")).toUtf8());
+    }
+
+    void menuHasTheSevenEntriesInOrder() {
+        AppDelegate delegate(nullptr);
+        delegate.applicationDidFinishLaunching();
+        const QList<QAction*> items = delegate.menu()->actions();
+        QCOMPARE(items.size(), 7);
+        const QStringList titles{
+            QStringLiteral("Capture Region"), QStringLiteral("Open Screenshots Folder"), QString(),
+            QStringLiteral("Settings…"),      QStringLiteral("Launch at Login"),         QString(),
+            QStringLiteral("Quit kestrova")};
+        for (int i = 0; i < 7; ++i) {
+            QCOMPARE(items[i]->text(), titles[i]);
+            QCOMPARE(items[i]->isSeparator(), titles[i].isEmpty());
+        }
+        QCOMPARE(items[3]->shortcut(), QKeySequence(QStringLiteral("Ctrl+,")));
+        QCOMPARE(items[6]->shortcut(), QKeySequence(QStringLiteral("Ctrl+Q")));
+        QVERIFY(items[0]->shortcut().isEmpty() && items[4]->shortcut().isEmpty());
+        QVERIFY(items[4]->isCheckable());
+    }
+
+    void shortcutsWorkWhileTheMenuIsOpen() {
+        AppDelegate delegate(nullptr);
+        delegate.applicationDidFinishLaunching();
+        delegate.menu()->popup(QPoint(10, 10));
+        QTest::keyClick(delegate.menu(), Qt::Key_Comma, Qt::ControlModifier);
+        QVERIFY(!delegate.menu()->isVisible());
+        bool settingsShown = false;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            settingsShown |=
+                w->isVisible() && w->windowTitle() == QLatin1String("kestrova Settings");
+        QVERIFY(settingsShown);
+    }
+
+    void launchAtLoginItemShowsTheSystemsState() {
+        AppDelegate delegate(nullptr);
+        delegate.applicationDidFinishLaunching();
+        QAction* item = delegate.menu()->actions().at(4);
+        item->trigger();
+        QVERIFY(LaunchAtLogin::isEnabled());
+        QVERIFY(item->isChecked());
+        // Changed outside the application: the next opening of the menu shows it.
+        QCOMPARE(LaunchAtLogin::setEnabled(false), std::nullopt);
+        QVERIFY(item->isChecked());
+        emit delegate.menu()->aboutToShow();
+        QVERIFY(!item->isChecked());
+    }
+
+    void triggersAreIgnoredWhileSelecting() {
+        AppDelegate delegate(nullptr);
+        delegate.applicationDidFinishLaunching();
+        delegate.beginCapture();
+        QVERIFY(delegate.isSelecting());
+        const int shown = overlayWindows();
+        QCOMPARE(shown, QGuiApplication::screens().size());
+        delegate.beginCapture();
+        QCOMPARE(overlayWindows(), shown);
+
+        // Escape ends the selection; the next trigger works again.
+        QWidget* view = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->isVisible() && w->windowTitle() == QLatin1String("kestrova selection"))
+                view = w->findChild<QWidget*>();
+        QVERIFY(view);
+        QTest::keyClick(view, Qt::Key_Escape);
+        QVERIFY(!delegate.isSelecting());
+        QVERIFY(test::waitUntil([] { return overlayWindows() == 0; }));
+        delegate.beginCapture();
+        QVERIFY(delegate.isSelecting());
+    }
+};
+
+QTEST_MAIN(AppDelegateTest)
+#include "tst_appdelegate.moc"
