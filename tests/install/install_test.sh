@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs into a scratch prefix and checks what lands there with the desktop's own
+# validators.
+set -euo pipefail
+build=$1
+prefix=$(mktemp -d)
+trap 'rm -rf "$prefix"' EXIT
+cmake --install "$build" --prefix "$prefix" >/dev/null
+
+test -x "$prefix/bin/kestrova"
+desktop="$prefix/share/applications/kestrova.desktop"
+desktop-file-validate "$desktop"
+grep -q '^Exec=kestrova$' "$desktop"
+test -s "$prefix/share/icons/hicolor/scalable/apps/kestrova.svg"
+appstreamcli validate --no-net "$prefix/share/metainfo/io.github.kestrova.kestrova.metainfo.xml"
+"$prefix/bin/kestrova" --version | grep -q '^kestrova '
