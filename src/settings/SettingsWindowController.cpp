@@ -197,11 +197,15 @@ void SettingsWindowController::clearHotKey() {
 }
 
 void SettingsWindowController::chooseFolder() {
-    const QString chosen = QFileDialog::getExistingDirectory(
-        m_window.get(), QStringLiteral("Choose"), Settings::shared().saveFolderURL(),
-        QFileDialog::ShowDirsOnly);
-    if (!chosen.isEmpty())
-        setFolder(chosen);
+    QFileDialog chooser(m_window.get());
+    chooser.setWindowTitle(QStringLiteral("Save folder"));
+    chooser.setFileMode(QFileDialog::Directory);
+    chooser.setOption(QFileDialog::ShowDirsOnly);
+    chooser.setLabelText(QFileDialog::Accept, QStringLiteral("Choose"));
+    chooser.setDirectory(Settings::shared().saveFolderURL());
+    if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty())
+        return;
+    setFolder(chooser.selectedFiles().constFirst());
 }
 
 void SettingsWindowController::setFolder(const QString& folder) {

@@ -319,6 +319,23 @@ private slots:
         QCOMPARE(first.process().state(), QProcess::Running);
     }
 
+    void withoutATrayItSaysSoAndKeepsServingTheHotKey() {
+        test::XServer bare(1280, 800);
+        test::Kestrova k(bare.display());
+        QVERIFY(k.start());
+        QVERIFY(test::waitUntil([&] { return k.errorOutput().contains("no system tray"); }, 10000));
+        QCOMPARE(k.errorOutput().count("no system tray"), 1);
+        test::xdotool({QStringLiteral("key"), QStringLiteral("shift+super+2")}, nullptr,
+                      bare.environment());
+        QVERIFY(test::waitUntil(
+            [&] {
+                return !test::findWindows(QStringLiteral("kestrova selection"), bare.environment())
+                            .isEmpty();
+            },
+            8000));
+        QCOMPARE(k.process().state(), QProcess::Running);
+    }
+
     void oneInstancePerUserAndDisplay() {
         test::Kestrova k;
         startAndWaitForTray(k);

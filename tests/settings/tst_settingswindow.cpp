@@ -12,6 +12,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFileDialog>
 #include <QLabel>
 #include <QMessageBox>
 #include <QSignalSpy>
@@ -132,6 +133,41 @@ private slots:
         QVERIFY(LaunchAtLogin::isEnabled());
         QCOMPARE(calls, 2);
         QCOMPARE(LaunchAtLogin::setEnabled(false), std::nullopt);
+    }
+
+    void folderChooserStartsAtTheSaveFolderAndCancelChangesNothing() {
+        const QString start = m_home.path() + QStringLiteral("/start");
+        const QString other = m_home.path() + QStringLiteral("/other");
+        QDir().mkpath(start);
+        QDir().mkpath(other);
+        Settings::shared().setSaveFolder(start);
+        SettingsWindowController controller;
+        controller.show();
+
+        QString shownAt;
+        const auto answer = [&](bool accept) {
+            QTimer::singleShot(100, [&, accept] {
+                auto* chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+                if (!chooser)
+                    return;
+                shownAt = chooser->directory().absolutePath();
+                if (accept) {
+                    chooser->setDirectory(other);
+                    QMetaObject::invokeMethod(chooser, "accept");
+                } else {
+                    chooser->reject();
+                }
+            });
+        };
+        answer(false);
+        controller.chooseFolder();
+        QCOMPARE(shownAt, start);
+        QCOMPARE(Settings::shared().saveFolderURL(), start);
+
+        answer(true);
+        controller.chooseFolder();
+        QCOMPARE(Settings::shared().saveFolderURL(), other);
+        QCOMPARE(controller.folderPathLabel()->toolTip(), QStringLiteral("~/other"));
     }
 
     void longFolderInsideHomeIsAbbreviatedAndElidedInTheMiddle() {

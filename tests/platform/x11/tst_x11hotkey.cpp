@@ -63,6 +63,30 @@ private slots:
         QCOMPARE(presses, 1);
     }
 
+    void keyboardMappingChangesGrabTheKeyAgain() {
+        HotKeyManager manager(X11HotKeyBackend::create());
+        int presses = 0;
+        manager.registerHotKey(19, 0x300, [&] { ++presses; });
+        // Super moves to another modifier bit; the grab must follow it.
+        const auto xmodmap = [](const QStringList& expressions) {
+            QStringList arguments;
+            for (const QString& e : expressions)
+                arguments << QStringLiteral("-e") << e;
+            return test::run(QStringLiteral("xmodmap"), arguments);
+        };
+        QCOMPARE(
+            xmodmap({QStringLiteral("clear mod4"), QStringLiteral("add mod3 = Super_L Super_R")}),
+            0);
+        QTest::qWait(300);
+        press(QStringLiteral("shift+super+2"));
+        const bool followed = pressedWithin(presses, 0);
+        xmodmap({QStringLiteral("clear mod3"), QStringLiteral("add mod4 = Super_L Super_R")});
+        QTest::qWait(300);
+        QVERIFY(followed);
+        press(QStringLiteral("shift+super+2"));
+        QVERIFY(pressedWithin(presses, 1));
+    }
+
     void combinationHeldByAnotherClientIsRefused() {
         // Another X client takes ⇧⌘3 first.
         xcb_connection_t* other = xcb_connect(nullptr, nullptr);
