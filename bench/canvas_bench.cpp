@@ -96,42 +96,31 @@ int main(int argc, char** argv) {
         view.render(full, QRectF(view.rect()));
     }
 
-    // (a) A new pencil stroke drawn right across the long one: every step repaints the
-    // area its newest segment touched, as the widget would.
-    view.setActiveTool(Tool::pencil);
-    std::vector<double> steps;
-    QPointF p(points.width() * 0.3, points.height() * 0.2);
-    view.pressAt(p);
-    for (int i = 0; i < 400; ++i) {
-        p += QPointF(2.5, 1.5);
-        QElapsedTimer timer;
-        timer.start();
-        const QRect dirty = view.dragTo(p);
-        QPainter painter(&backing);
-        painter.setClipRect(dirty);
-        view.render(painter, QRectF(dirty));
-        painter.end();
-        steps.push_back(timer.nsecsElapsed() / 1e6);
-    }
-    view.releaseAt();
-
-    // And a rectangle being dragged out, which grows its repaint area with every step.
-    view.setActiveTool(Tool::rectangle);
-    std::vector<double> shapeSteps;
-    QPointF corner(points.width() * 0.2, points.height() * 0.7);
-    view.pressAt(corner);
-    for (int i = 0; i < 200; ++i) {
-        corner += QPointF(3, -2);
-        QElapsedTimer timer;
-        timer.start();
-        const QRect dirty = view.dragTo(corner);
-        QPainter painter(&backing);
-        painter.setClipRect(dirty);
-        view.render(painter, QRectF(dirty));
-        painter.end();
-        shapeSteps.push_back(timer.nsecsElapsed() / 1e6);
-    }
-    view.releaseAt();
+    // One drag step as the widget does it: move, then repaint what the move dirtied.
+    const auto measureDrag = [&](Tool tool, QPointF from, QPointF step, int count) {
+        view.setActiveTool(tool);
+        std::vector<double> times;
+        view.pressAt(from);
+        for (int i = 0; i < count; ++i) {
+            from += step;
+            QElapsedTimer timer;
+            timer.start();
+            const QRect dirty = view.dragTo(from);
+            QPainter painter(&backing);
+            painter.setClipRect(dirty);
+            view.render(painter, QRectF(dirty));
+            painter.end();
+            times.push_back(timer.nsecsElapsed() / 1e6);
+        }
+        view.releaseAt();
+        return times;
+    };
+    // (a) A new pencil stroke drawn right across the long one, and a rectangle being
+    // dragged out, whose repaint area grows with every step.
+    const std::vector<double> steps = measureDrag(
+        Tool::pencil, QPointF(points.width() * 0.3, points.height() * 0.2), QPointF(2.5, 1.5), 400);
+    const std::vector<double> shapeSteps = measureDrag(
+        Tool::rectangle, QPointF(points.width() * 0.2, points.height() * 0.7), QPointF(3, -2), 200);
 
     // (b) The final image.
     std::vector<double> flattens;

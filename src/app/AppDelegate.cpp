@@ -210,9 +210,7 @@ void AppDelegate::toggleLaunchAtLogin() {
     if (const Status failure = LaunchAtLogin::setEnabled(!wasEnabled)) {
         QMessageBox alert;
         alert.setWindowTitle(QStringLiteral("kestrova"));
-        alert.setText(QStringLiteral("Couldn't ") +
-                      (wasEnabled ? QStringLiteral("disable") : QStringLiteral("enable")) +
-                      QStringLiteral(" launch at login"));
+        alert.setText(LaunchAtLogin::failureMessage(!wasEnabled));
         alert.setInformativeText(failure->description);
         alert.exec();
     }

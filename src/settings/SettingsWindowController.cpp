@@ -223,9 +223,7 @@ void SettingsWindowController::launchToggled(bool on) {
         m_launchCheckbox->setChecked(!on);
         QMessageBox alert(m_window.get());
         alert.setWindowTitle(QStringLiteral("kestrova"));
-        alert.setText(QStringLiteral("Couldn't ") +
-                      (on ? QStringLiteral("enable") : QStringLiteral("disable")) +
-                      QStringLiteral(" launch at login"));
+        alert.setText(LaunchAtLogin::failureMessage(on));
         alert.setInformativeText(failure->description);
         alert.exec();
     }

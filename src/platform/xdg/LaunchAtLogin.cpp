@@ -44,6 +44,12 @@ QString LaunchAtLogin::entryPath() {
            QStringLiteral("/autostart/kestrova.desktop");
 }
 
+QString LaunchAtLogin::failureMessage(bool enabling) {
+    return QStringLiteral("Couldn't ") +
+           (enabling ? QStringLiteral("enable") : QStringLiteral("disable")) +
+           QStringLiteral(" launch at login");
+}
+
 bool LaunchAtLogin::isEnabled() {
     QFile file(entryPath());
     if (!file.open(QIODevice::ReadOnly))

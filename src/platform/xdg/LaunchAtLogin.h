@@ -18,6 +18,8 @@ public:
     static Status setEnabled(bool on);
 
     static QString entryPath();
+    // The headline of the alert shown when a change fails.
+    static QString failureMessage(bool enabling);
     // The text of the entry that starts the given program.
     static QByteArray entryFor(const QString& executable);
     // An Exec argument quoted and escaped as desktop entries require.
