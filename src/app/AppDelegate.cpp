@@ -29,11 +29,9 @@ namespace kestrova {
 AppDelegate::AppDelegate(std::unique_ptr<HotKeyBackend> hotKeyBackend, QObject* parent)
     : QObject(parent), m_hotKey(std::move(hotKeyBackend)) {}
 
-AppDelegate::~AppDelegate() {
-    // Windows of the capture road go before the menu and the tray icon.
-    delete m_overlay.data();
-    delete m_editor.data();
-}
+// The overlay and editor controllers are children of the delegate; they close their
+// windows when it deletes them.
+AppDelegate::~AppDelegate() = default;
 
 void AppDelegate::applicationDidFinishLaunching() {
     setupStatusItem();

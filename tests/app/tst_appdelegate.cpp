@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QFileInfo>
 #include <QMenu>
 #include <QTemporaryDir>
 #include <QTest>
@@ -59,6 +60,15 @@ private slots:
             settingsShown |=
                 w->isVisible() && w->windowTitle() == QLatin1String("kestrova Settings");
         QVERIFY(settingsShown);
+    }
+
+    void openScreenshotsFolderCreatesItWithItsParents() {
+        AppDelegate delegate(nullptr);
+        delegate.applicationDidFinishLaunching();
+        const QString folder = m_home.path() + QStringLiteral("/Pictures/kestrova");
+        QVERIFY(!QFileInfo::exists(m_home.path() + QStringLiteral("/Pictures")));
+        delegate.menu()->actions().at(1)->trigger();
+        QVERIFY(QFileInfo(folder).isDir());
     }
 
     void launchAtLoginItemShowsTheSystemsState() {
