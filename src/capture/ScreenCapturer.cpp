@@ -193,7 +193,10 @@ Expected<QString> ScreenCapturer::saveDirectory() {
 }
 
 Expected<QString> ScreenCapturer::saveDirectory(const Settings& settings) {
-    const QString folder = settings.saveFolderURL();
+    return saveDirectory(settings.saveFolderURL());
+}
+
+Expected<QString> ScreenCapturer::saveDirectory(const QString& folder) {
     const std::filesystem::path path(folder.toStdString());
     std::error_code ec;
     if (!std::filesystem::exists(std::filesystem::symlink_status(path, ec))) {
@@ -210,12 +213,25 @@ Expected<QString> ScreenCapturer::save(const QImage& image) {
 }
 
 Expected<QString> ScreenCapturer::save(const QImage& image, const Settings& settings) {
-    const ImageFormat format = settings.imageFormat();
+    return save(image, saveTarget(settings));
+}
+
+ScreenCapturer::SaveTarget ScreenCapturer::saveTarget(const Settings& settings) {
+    return {settings.imageFormat(), settings.saveFolderURL()};
+}
+
+QFuture<Expected<QString>> ScreenCapturer::saveInBackground(const QImage& image) {
+    const SaveTarget target = saveTarget(Settings::shared());
+    return QtConcurrent::run([image, target] { return save(image, target); });
+}
+
+Expected<QString> ScreenCapturer::save(const QImage& image, const SaveTarget& target) {
+    const ImageFormat format = target.format;
     const QByteArray bytes = encode(image, format);
     if (bytes.isEmpty())
         return CaptureError::make(CaptureError::Kind::encodeFailed);
 
-    const Expected<QString> folder = saveDirectory(settings);
+    const Expected<QString> folder = saveDirectory(target.folder);
     if (!folder)
         return folder.error();
     const QString dir = folder.value();

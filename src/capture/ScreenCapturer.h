@@ -48,9 +48,22 @@ public:
     static Expected<QString> save(const QImage& image);
     static Expected<QString> save(const QImage& image, const Settings& settings);
 
+    // What a save needs from the settings, read beforehand so that the save itself can
+    // run on any thread.
+    struct SaveTarget {
+        ImageFormat format;
+        QString folder;
+    };
+    static SaveTarget saveTarget(const Settings& settings);
+    static Expected<QString> save(const QImage& image, const SaveTarget& target);
+    // Reads the target now, then encodes and writes off the main thread: a 4K PNG takes
+    // half a second to encode.
+    static QFuture<Expected<QString>> saveInBackground(const QImage& image);
+
     // The save folder, created with its parents when missing.
     static Expected<QString> saveDirectory();
     static Expected<QString> saveDirectory(const Settings& settings);
+    static Expected<QString> saveDirectory(const QString& folder);
 
     static QString timestamp();
     // PNG or JPEG (quality 90) bytes of the image; empty when it cannot be encoded.

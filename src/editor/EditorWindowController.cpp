@@ -5,6 +5,8 @@
 #include "KeyableWindow.h"
 #include "ScreenCapturer.h"
 
+#include <QApplication>
+#include <QFutureWatcher>
 #include <QMessageBox>
 #include <QScreen>
 
@@ -15,6 +17,8 @@ namespace kestrova {
 EditorWindowController::EditorWindowController(QObject* parent) : QObject(parent) {}
 
 EditorWindowController::~EditorWindowController() {
+    if (m_saving)
+        QApplication::restoreOverrideCursor();
     if (m_window)
         m_window->close();
 }
@@ -66,25 +70,43 @@ void EditorWindowController::copy() {
 }
 
 void EditorWindowController::performSave() {
-    if (m_editorView) {
-        if (const auto image = m_editorView->flatten()) {
-            const Expected<QString> saved = ScreenCapturer::save(*image);
-            if (!saved) {
-                const QString description = saved.error().description;
-                std::fprintf(stderr, "kestrova: save failed — %s\n", qPrintable(description));
-                std::fflush(stderr);
-                // Keep the editor open: the capture and its annotations are not lost, and
-                // the user can copy instead or fix the folder and save again.
-                QMessageBox alert(QMessageBox::Warning, QStringLiteral("kestrova"),
-                                  QStringLiteral("kestrova couldn't save the screenshot"),
-                                  QMessageBox::Ok, m_window);
-                alert.setInformativeText(description);
-                alert.exec();
-                return;
-            }
-        }
+    if (m_saving)
+        return;
+    const std::optional<QImage> image = m_editorView ? m_editorView->flatten() : std::nullopt;
+    if (!image) {
+        dismiss();
+        return;
     }
-    dismiss();
+    // Encoding runs off the main thread; the editor waits, untouchable, until it is done.
+    m_saving = true;
+    m_editorView->setEnabled(false);
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+    auto* watcher = new QFutureWatcher<Expected<QString>>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
+        watcher->deleteLater();
+        m_saving = false;
+        QApplication::restoreOverrideCursor();
+        if (m_editorView)
+            m_editorView->setEnabled(true);
+        const Expected<QString> saved = watcher->result();
+        if (saved) {
+            dismiss();
+            return;
+        }
+        const QString description = saved.error().description;
+        std::fprintf(stderr, "kestrova: save failed — %s\n", qPrintable(description));
+        std::fflush(stderr);
+        // Keep the editor open: the capture and its annotations are not lost, and the
+        // user can copy instead or fix the folder and save again.
+        QMessageBox alert(QMessageBox::Warning, QStringLiteral("kestrova"),
+                          QStringLiteral("kestrova couldn't save the screenshot"), QMessageBox::Ok,
+                          m_window);
+        alert.setInformativeText(description);
+        alert.exec();
+        if (m_editorView)
+            m_editorView->setFocus();
+    });
+    watcher->setFuture(ScreenCapturer::saveInBackground(*image));
 }
 
 void EditorWindowController::dismiss() {

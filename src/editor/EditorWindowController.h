@@ -38,6 +38,7 @@ private:
     QPointer<EditorView> m_editorView;
     QPointer<EditorToolbar> m_toolbar;
     std::function<void()> m_onDismiss;
+    bool m_saving = false;
 };
 
 } // namespace kestrova

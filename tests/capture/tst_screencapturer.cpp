@@ -171,6 +171,22 @@ private slots:
         }
     }
 
+    void backgroundSaveUsesTheSettingsOfTheMomentItStarted() {
+        qputenv("XDG_CONFIG_HOME", m_dir.filePath(QStringLiteral("config")).toUtf8());
+        const QString folder = m_dir.filePath(QStringLiteral("background"));
+        QDir().mkpath(folder);
+        Settings::shared().setSaveFolder(folder);
+        Settings::shared().setImageFormat(ImageFormat::jpg);
+        auto future = ScreenCapturer::saveInBackground(pattern(64, 48));
+        Settings::shared().setImageFormat(ImageFormat::png); // too late to matter
+        future.waitForFinished();
+        const Expected<QString> saved = future.result();
+        QVERIFY(saved);
+        QCOMPARE(QFileInfo(saved.value()).absolutePath(), folder);
+        QVERIFY(saved.value().endsWith(QStringLiteral(".jpg")));
+        QCOMPARE(QImage(saved.value()).size(), QSize(64, 48));
+    }
+
     void encodingFailsBeforeTheFolderIsLookedAt() {
         auto s = settingsSavingTo(m_dir.filePath(QStringLiteral("never")), ImageFormat::png);
         const auto failed = ScreenCapturer::save(QImage(), *s);
