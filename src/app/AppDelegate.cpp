@@ -27,7 +27,19 @@
 namespace kestrova {
 
 AppDelegate::AppDelegate(std::unique_ptr<HotKeyBackend> hotKeyBackend, QObject* parent)
-    : QObject(parent), m_hotKey(std::move(hotKeyBackend)) {}
+    : QObject(parent), m_hotKey(std::move(hotKeyBackend)) {
+    m_idle.setSingleShot(true);
+    m_idle.setInterval(std::chrono::seconds(30));
+    connect(&m_idle, &QTimer::timeout, this, [this] {
+        if (const auto backend = ScreenCapturer::backend(); backend && !m_overlay && !m_editor)
+            backend->releaseCaches();
+    });
+}
+
+void AppDelegate::becameIdle() {
+    if (!m_overlay && !m_editor)
+        m_idle.start();
+}
 
 // The overlay and editor controllers are children of the delegate; they close their
 // windows when it deletes them.
@@ -121,6 +133,7 @@ void AppDelegate::menuCapture() {
 void AppDelegate::beginCapture() {
     if (m_overlay)
         return;
+    m_idle.stop();
     auto* overlay = new SelectionOverlayController(this);
     m_overlay = overlay;
     QPointer<AppDelegate> self(this);
@@ -129,8 +142,12 @@ void AppDelegate::beginCapture() {
             self->m_overlay = nullptr;
             overlay->deleteLater(); // it is still on the stack that reports the result
         }
-        if (!result || !self)
+        if (!self)
             return;
+        if (!result) {
+            self->becameIdle();
+            return;
+        }
         self->handleSelection(result->screen, result->rect);
     });
 }
@@ -146,6 +163,7 @@ void AppDelegate::handleSelection(QScreen* screen, const QRectF& rect) {
         else
             presentCaptureError(captured ? CaptureError::make(CaptureError::Kind::noDisplay)
                                          : captured.error());
+        becameIdle();
     });
     watcher->setFuture(ScreenCapturer::captureFullDisplay(screen));
 }
@@ -157,9 +175,11 @@ void AppDelegate::presentEditor(const QImage& image, QScreen* screen, const QRec
     m_editor = editor;
     QPointer<AppDelegate> self(this);
     editor->present(image, screen, selection, [self, editor] {
-        if (self && self->m_editor == editor)
-            self->m_editor = nullptr;
         editor->deleteLater();
+        if (self && self->m_editor == editor) {
+            self->m_editor = nullptr;
+            self->becameIdle();
+        }
     });
 }
 

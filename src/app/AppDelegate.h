@@ -10,6 +10,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QRectF>
+#include <QTimer>
 
 #include <memory>
 
@@ -53,6 +54,7 @@ private:
     void presentEditor(const QImage& image, QScreen* screen, const QRectF& selection);
     void presentCaptureError(const Error& error);
     void refreshLaunchAtLoginItem();
+    void becameIdle();
 
     std::unique_ptr<QMenu> m_menu;
     std::unique_ptr<QSystemTrayIcon> m_statusItem;
@@ -61,6 +63,7 @@ private:
     QPointer<EditorWindowController> m_editor;
     std::unique_ptr<SettingsWindowController> m_settingsWindow;
     QAction* m_launchAtLoginItem = nullptr;
+    QTimer m_idle; // memory kept for fast captures is given back after a while unused
 };
 
 } // namespace kestrova

@@ -27,6 +27,9 @@ public:
     virtual QString failureHint() const = 0;
     virtual QUrl settingsUrl() const { return {}; }
 
+    // Gives back memory kept to make the next capture faster (the application is idle).
+    virtual void releaseCaches() {}
+
 protected:
     CaptureBackend() = default;
 };

@@ -34,6 +34,8 @@ namespace kestrova {
 
 namespace {
 
+constexpr int pointsPerMeter = 2835; // 72 per inch
+
 std::shared_ptr<CaptureBackend>& currentBackend() {
     static std::shared_ptr<CaptureBackend> backend;
     return backend;
@@ -159,6 +161,8 @@ Expected<QImage> ScreenCapturer::crop(const QImage& capture, const ScreenInfo& s
     QImage out = capture.depth() % 8 == 0 ? ImageBuffer::copy(capture, cut) : capture.copy(cut);
     if (out.isNull())
         return CaptureError::make(CaptureError::Kind::cropFailed);
+    out.setDotsPerMeterX(pointsPerMeter);
+    out.setDotsPerMeterY(pointsPerMeter);
     return out;
 }
 
@@ -175,10 +179,13 @@ QByteArray ScreenCapturer::encode(const QImage& image, ImageFormat format) {
     QImageWriter writer(&buffer, format == ImageFormat::jpg ? "jpg" : "png");
     if (format == ImageFormat::jpg)
         writer.setQuality(90);
-    // One point per pixel: 72 pixels per inch.
+    // One point per pixel: 72 pixels per inch. Crops already say so; anything else is
+    // copied to say it, since changing a shared image copies it anyway.
     QImage out = image;
-    out.setDotsPerMeterX(2835);
-    out.setDotsPerMeterY(2835);
+    if (out.dotsPerMeterX() != pointsPerMeter || out.dotsPerMeterY() != pointsPerMeter) {
+        out.setDotsPerMeterX(pointsPerMeter);
+        out.setDotsPerMeterY(pointsPerMeter);
+    }
     if (!writer.write(out))
         return {};
     return bytes;

@@ -8,6 +8,8 @@
 #include <QPainter>
 #include <QScreen>
 
+#include <algorithm>
+
 namespace kestrova {
 
 SelectionView::SelectionView(QScreen* screen, QImage still, QWidget* parent)
@@ -15,8 +17,6 @@ SelectionView::SelectionView(QScreen* screen, QImage still, QWidget* parent)
     setCursor(Qt::CrossCursor);
     setFocusPolicy(Qt::StrongFocus);
     setMouseTracking(false);
-    if (!m_still.isNull() && screen)
-        m_still.setDevicePixelRatio(screen->devicePixelRatio());
 }
 
 QPointF SelectionView::modelPoint(const QMouseEvent* event) const {
@@ -57,8 +57,12 @@ void SelectionView::keyPressEvent(QKeyEvent* event) {
 void SelectionView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     const QRectF bounds = rect();
+    // The still image is shared with the capture that follows: it is drawn through source
+    // rectangles and never changed, which would copy all of it.
+    const double stillScale =
+        m_still.isNull() ? 1.0 : m_still.width() / std::max(1.0, bounds.width());
     if (!m_still.isNull()) {
-        painter.drawImage(bounds, m_still);
+        painter.drawImage(bounds, m_still, QRectF(m_still.rect()));
     } else {
         painter.setCompositionMode(QPainter::CompositionMode_Source);
         painter.fillRect(bounds, Qt::transparent);
@@ -71,7 +75,7 @@ void SelectionView::paintEvent(QPaintEvent*) {
         return;
     const QRectF hole = geometry::toWidget(selection, height());
     if (!m_still.isNull()) {
-        const double s = m_still.devicePixelRatio();
+        const double s = stillScale;
         painter.drawImage(hole, m_still,
                           QRectF(hole.x() * s, hole.y() * s, hole.width() * s, hole.height() * s));
     } else {

@@ -23,7 +23,8 @@ CanvasRenderer::CanvasRenderer(QImage capture, ScreenInfo screen)
     if (m_capture.format() != QImage::Format_RGB32 &&
         m_capture.format() != QImage::Format_ARGB32_Premultiplied)
         m_capture.convertTo(QImage::Format_RGB32);
-    m_capture.setDevicePixelRatio(1);
+    if (m_capture.devicePixelRatio() != 1)
+        m_capture.setDevicePixelRatio(1);
     m_dimmed = ImageBuffer::copy(m_capture, m_capture.rect());
     QPainter painter(&m_dimmed);
     painter.fillRect(m_dimmed.rect(), dimming);

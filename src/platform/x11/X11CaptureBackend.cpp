@@ -5,6 +5,8 @@
 #include <xcb/shm.h>
 #include <xcb/xcb.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -44,8 +46,29 @@ Error xError(const char* what, int code) {
         QStringLiteral("X11"), code};
 }
 
-void detachSegment(void* address) {
-    shmdt(address);
+} // namespace
+
+struct X11CaptureBackend::Segment {
+    std::uint32_t xid = 0;
+    void* address = nullptr;
+    std::size_t size = 0;
+    std::atomic<bool> busy = false;
+
+    ~Segment() {
+        if (address)
+            shmdt(address);
+    }
+};
+
+namespace {
+
+constexpr std::size_t keptSegments = 2;
+
+// The cleanup of an image read into a segment: frees the segment for the next capture.
+void releaseSegment(void* holder) {
+    auto* segment = static_cast<std::shared_ptr<X11CaptureBackend::Segment>*>(holder);
+    (*segment)->busy = false;
+    delete segment;
 }
 
 } // namespace
@@ -70,7 +93,58 @@ X11CaptureBackend::X11CaptureBackend(xcb_connection_t* connection, int screenNum
 }
 
 X11CaptureBackend::~X11CaptureBackend() {
+    for (const auto& segment : m_segments)
+        xcb_shm_detach(m_connection, segment->xid);
     xcb_disconnect(m_connection);
+}
+
+void X11CaptureBackend::releaseCaches() {
+    std::lock_guard lock(m_mutex);
+    // Segments still behind an image stay until that image goes.
+    std::erase_if(m_segments, [this](const std::shared_ptr<Segment>& segment) {
+        if (segment->busy)
+            return false;
+        xcb_shm_detach(m_connection, segment->xid);
+        return true;
+    });
+    xcb_flush(m_connection);
+}
+
+std::shared_ptr<X11CaptureBackend::Segment> X11CaptureBackend::freeSegment(std::size_t bytes) {
+    for (const auto& segment : m_segments) {
+        if (!segment->busy && segment->size >= bytes)
+            return segment;
+    }
+    const int id = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
+    if (id < 0)
+        return nullptr;
+    void* address = shmat(id, nullptr, 0);
+    // Marked for removal at once: it disappears with the last detach, even after a crash.
+    shmctl(id, IPC_RMID, nullptr);
+    if (address == reinterpret_cast<void*>(-1))
+        return nullptr;
+    auto segment = std::make_shared<Segment>();
+    segment->address = address;
+    segment->size = bytes;
+    segment->xid = xcb_generate_id(m_connection);
+    xcb_generic_error_t* error =
+        xcb_request_check(m_connection, xcb_shm_attach_checked(m_connection, segment->xid, id, 0));
+    if (error) {
+        std::free(error);
+        return nullptr;
+    }
+    if (m_segments.size() >= keptSegments) {
+        // Every kept segment is busy or too small: replace a free one, if there is one.
+        const auto spare = std::find_if(m_segments.begin(), m_segments.end(),
+                                        [](const auto& s) { return !s->busy; });
+        if (spare != m_segments.end()) {
+            xcb_shm_detach(m_connection, (*spare)->xid);
+            m_segments.erase(spare);
+        }
+    }
+    if (m_segments.size() < keptSegments)
+        m_segments.push_back(segment);
+    return segment;
 }
 
 bool X11CaptureBackend::isCompositing() const {
@@ -120,43 +194,32 @@ Expected<QImage> X11CaptureBackend::grab(const QRect& nativeRect) {
 Expected<QImage> X11CaptureBackend::grabShared(const QRect& area) {
     const xcb_screen_t* screen = screenAt(m_connection, m_screenNumber);
     const std::size_t bytes = static_cast<std::size_t>(area.width()) * area.height() * 4;
-    const int id = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
-    if (id < 0)
+    const std::shared_ptr<Segment> segment = freeSegment(bytes);
+    if (!segment)
         return xError("share memory", 0);
-    void* address = shmat(id, nullptr, 0);
-    // Marked for removal at once: it disappears with the last detach, even after a crash.
-    shmctl(id, IPC_RMID, nullptr);
-    if (address == reinterpret_cast<void*>(-1))
-        return xError("share memory", 0);
-
-    const xcb_shm_seg_t segment = xcb_generate_id(m_connection);
-    xcb_generic_error_t* error =
-        xcb_request_check(m_connection, xcb_shm_attach_checked(m_connection, segment, id, 0));
-    if (error) {
-        const int code = error->error_code;
-        std::free(error);
-        shmdt(address);
-        return xError("attach shared memory", code);
-    }
+    segment->busy = true;
+    xcb_generic_error_t* error = nullptr;
     xcb_shm_get_image_reply_t* reply = xcb_shm_get_image_reply(
         m_connection,
         xcb_shm_get_image(m_connection, screen->root, static_cast<int16_t>(area.x()),
                           static_cast<int16_t>(area.y()), static_cast<uint16_t>(area.width()),
                           static_cast<uint16_t>(area.height()), ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP,
-                          segment, 0),
+                          segment->xid, 0),
         &error);
-    xcb_shm_detach(m_connection, segment);
+    const bool kept = std::find(m_segments.begin(), m_segments.end(), segment) != m_segments.end();
+    if (!kept) // a one-off: the server has no more use for it
+        xcb_shm_detach(m_connection, segment->xid);
     xcb_flush(m_connection);
     if (!reply) {
         const int code = error ? error->error_code : 0;
         std::free(error);
-        shmdt(address);
+        segment->busy = false;
         return xError("read the screen", code);
     }
     std::free(reply);
-    // The image keeps the segment and detaches it when the last copy goes.
-    return QImage(static_cast<uchar*>(address), area.width(), area.height(), area.width() * 4,
-                  QImage::Format_RGB32, detachSegment, address);
+    return QImage(static_cast<uchar*>(segment->address), area.width(), area.height(),
+                  area.width() * 4, QImage::Format_RGB32, releaseSegment,
+                  new std::shared_ptr<Segment>(segment));
 }
 
 Expected<QImage> X11CaptureBackend::grabPlain(const QRect& area) {

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <mutex>
+#include <vector>
 
 struct xcb_connection_t;
 
@@ -23,9 +24,16 @@ public:
     Expected<QImage> grab(const QRect& nativeRect) override;
     bool isCompositing() const override;
     QString failureHint() const override;
+    void releaseCaches() override;
+
+    // A shared memory segment the server writes captures into. Images read from it keep
+    // it alive and mark it busy; once they are gone it is used again, which saves the
+    // ~100 ms a fresh 4K segment costs the server to fault in.
+    struct Segment;
 
 private:
     X11CaptureBackend(xcb_connection_t* connection, int screenNumber);
+    std::shared_ptr<Segment> freeSegment(std::size_t bytes);
     Expected<QImage> grabShared(const QRect& area);
     Expected<QImage> grabPlain(const QRect& area);
 
@@ -33,6 +41,7 @@ private:
     xcb_connection_t* m_connection;
     int m_screenNumber;
     bool m_hasShm = false;
+    std::vector<std::shared_ptr<Segment>> m_segments;
 };
 
 } // namespace kestrova

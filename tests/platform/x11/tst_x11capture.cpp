@@ -17,6 +17,11 @@ namespace {
 // Shows an image pixel for pixel over a whole screen, above everything.
 class PatternWindow final : public QWidget {
 public:
+    void setPattern(QImage pattern) {
+        m_pattern = std::move(pattern);
+        m_pattern.setDevicePixelRatio(devicePixelRatioF());
+        repaint();
+    }
     PatternWindow(QScreen* screen, QImage pattern)
         : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::BypassWindowManagerHint),
           m_pattern(std::move(pattern)) {
@@ -85,6 +90,31 @@ private slots:
         QVERIFY(part);
         QCOMPARE(part.value().pixel(0, 0), expected.pixel(5, 7));
         QCOMPARE(part.value().pixel(299, 199), expected.pixel(304, 206));
+    }
+
+    void heldImagesAreNeverOverwrittenByLaterCaptures() {
+        QScreen* screen = QGuiApplication::primaryScreen();
+        const QRect area = ScreenInfo::of(screen).nativeRect();
+        QImage first = pattern(area.size());
+        QImage second = first.mirrored(true, false);
+        PatternWindow window(screen, first);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTest::qWait(200);
+        const QImage held = m_backend->grab(area).value();
+        window.setPattern(second);
+        QTest::qWait(200);
+        m_backend->releaseCaches(); // must not pull the memory from under a held image
+        QImage next = m_backend->grab(area).value();
+        QCOMPARE(held, first);
+        QCOMPARE(next, second);
+        next = QImage(); // its memory is free for the next capture
+
+        window.setPattern(first);
+        QTest::qWait(200);
+        QImage again = m_backend->grab(area).value(); // reuses a segment now free
+        QCOMPARE(again, first);
+        QCOMPARE(held, first);
     }
 
     void areaOffTheDisplayIsNoDisplay() {
