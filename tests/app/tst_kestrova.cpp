@@ -17,17 +17,24 @@
 
 using namespace kestrova;
 
+// Runs a helper that checks things itself, and ends the test if one of them failed.
+#define STEP(call)                                                                                 \
+    do {                                                                                           \
+        call;                                                                                      \
+        if (QTest::currentTestFailed())                                                            \
+            return;                                                                                \
+    } while (false)
+
 namespace {
 
 // Where the toolbar's buttons are for the selection dragged out below, from the
 // toolbar's own numbers: centred 10 points under the selection, buttons 30 wide.
 constexpr int selLeft = 400, selTop = 300, selRight = 800, selBottom = 600;
 
-QPoint toolbarButton(int index, int screenHeight) {
+QPoint toolbarButton(int index) {
     static const int xs[11] = {7, 40, 73, 106, 139, 172, 205, 238, 285, 318, 351};
     const int barX = (selLeft + selRight) / 2 - 388 / 2;
     const int barY = selBottom + 10; // below the selection (y down)
-    Q_UNUSED(screenHeight);
     return {barX + xs[index] + 15, barY + 7 + 15};
 }
 constexpr int copyButton = 8, saveButton = 9;
@@ -92,8 +99,6 @@ QByteArray clipboardPng() {
 class KestrovaTest final : public QObject {
     Q_OBJECT
 private:
-    int m_screenHeight = 0;
-
     // Opens the tray menu and picks the n-th entry (separators are skipped).
     void chooseFromMenu(int downs) {
         const auto icon = trayIcon();
@@ -113,9 +118,7 @@ private:
 
     // Capture Region from the menu, then the selection of the constants above.
     void selectRegion() {
-        chooseFromMenu(1);
-        if (QTest::currentTestFailed())
-            return;
+        STEP(chooseFromMenu(1));
         QVERIFY(windowShown(QStringLiteral("kestrova selection")));
         QTest::qWait(200);
         test::drag(selLeft, selTop, selRight, selBottom);
@@ -130,7 +133,6 @@ private:
 
 private slots:
     void initTestCase() {
-        m_screenHeight = QGuiApplication::primaryScreen()->geometry().height();
         QCOMPARE(test::run(QStringLiteral("xsetroot"),
                            {QStringLiteral("-solid"), QStringLiteral("#3366aa")}),
                  0);
@@ -138,20 +140,14 @@ private slots:
 
     void trayMenuTogglesLaunchAtLoginAndQuits() {
         test::Kestrova k;
-        startAndWaitForTray(k);
-        if (QTest::currentTestFailed())
-            return;
+        STEP(startAndWaitForTray(k));
         const QString entry = k.configHome() + QStringLiteral("/autostart/kestrova.desktop");
-        chooseFromMenu(4);
-        if (QTest::currentTestFailed())
-            return;
+        STEP(chooseFromMenu(4));
         QVERIFY(test::waitUntil([&] { return QFile::exists(entry); }));
         QFile file(entry);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QVERIFY(file.readAll().contains("Exec=\"" KESTROVA_BINARY "\""));
-        chooseFromMenu(4);
-        if (QTest::currentTestFailed())
-            return;
+        STEP(chooseFromMenu(4));
         QVERIFY(test::waitUntil([&] { return !QFile::exists(entry); }));
 
         const auto icon = trayIcon();
@@ -165,14 +161,10 @@ private slots:
 
     void captureAnnotateAndSave() {
         test::Kestrova k;
-        startAndWaitForTray(k);
-        if (QTest::currentTestFailed())
-            return;
-        selectRegion();
-        if (QTest::currentTestFailed())
-            return;
+        STEP(startAndWaitForTray(k));
+        STEP(selectRegion());
         drawRectangle();
-        click(toolbarButton(saveButton, m_screenHeight));
+        click(toolbarButton(saveButton));
         QVERIFY(windowGone(QStringLiteral("kestrova editor")));
 
         QStringList files;
@@ -193,14 +185,10 @@ private slots:
 
     void copyPutsThePngOnTheClipboard() {
         test::Kestrova k;
-        startAndWaitForTray(k);
-        if (QTest::currentTestFailed())
-            return;
-        selectRegion();
-        if (QTest::currentTestFailed())
-            return;
+        STEP(startAndWaitForTray(k));
+        STEP(selectRegion());
         drawRectangle();
-        click(toolbarButton(copyButton, m_screenHeight));
+        click(toolbarButton(copyButton));
         QVERIFY(windowGone(QStringLiteral("kestrova editor")));
         const QImage pasted = test::decode(clipboardPng());
         QCOMPARE(pasted.size(), QSize(selRight - selLeft, selBottom - selTop));
@@ -210,12 +198,8 @@ private slots:
 
     void escapeLeavesWithoutOutput() {
         test::Kestrova k;
-        startAndWaitForTray(k);
-        if (QTest::currentTestFailed())
-            return;
-        selectRegion();
-        if (QTest::currentTestFailed())
-            return;
+        STEP(startAndWaitForTray(k));
+        STEP(selectRegion());
         key(QStringLiteral("Escape"));
         QVERIFY(windowGone(QStringLiteral("kestrova editor")));
         QTest::qWait(300);
@@ -232,14 +216,10 @@ private slots:
         config.write("[General]\nsaveFolderBookmark=@ByteArray(" + unwritable.path().toUtf8() +
                      ")\n");
         config.close();
-        startAndWaitForTray(k);
-        if (QTest::currentTestFailed())
-            return;
-        selectRegion();
-        if (QTest::currentTestFailed())
-            return;
+        STEP(startAndWaitForTray(k));
+        STEP(selectRegion());
         drawRectangle();
-        click(toolbarButton(saveButton, m_screenHeight));
+        click(toolbarButton(saveButton));
 
         QVERIFY(
             test::waitUntil([&] { return k.errorOutput().contains("kestrova: save failed — "); }));
@@ -249,7 +229,7 @@ private slots:
         QTest::qWait(300);
         QVERIFY(!test::findWindows(QStringLiteral("kestrova editor")).isEmpty());
         // Nothing is lost: copying still works.
-        click(toolbarButton(copyButton, m_screenHeight));
+        click(toolbarButton(copyButton));
         QVERIFY(windowGone(QStringLiteral("kestrova editor")));
         QCOMPARE(test::decode(clipboardPng()).size(),
                  QSize(selRight - selLeft, selBottom - selTop));
@@ -257,12 +237,8 @@ private slots:
 
     void captureWhileEditingIsDropped() {
         test::Kestrova k;
-        startAndWaitForTray(k);
-        if (QTest::currentTestFailed())
-            return;
-        selectRegion();
-        if (QTest::currentTestFailed())
-            return;
+        STEP(startAndWaitForTray(k));
+        STEP(selectRegion());
         QCOMPARE(test::findWindows(QStringLiteral("kestrova editor")).size(), 1);
         QCOMPARE(k.runAgain({QStringLiteral("--capture")}), 0);
         QVERIFY(windowShown(QStringLiteral("kestrova selection")));
@@ -272,7 +248,7 @@ private slots:
         QTest::qWait(800);
         QCOMPARE(test::findWindows(QStringLiteral("kestrova editor")).size(), 1);
         // The open editor still has its own selection: saving yields its size.
-        click(toolbarButton(saveButton, m_screenHeight));
+        click(toolbarButton(saveButton));
         QVERIFY(windowGone(QStringLiteral("kestrova editor")));
         QStringList files;
         QVERIFY(test::waitUntil([&] { return !(files = screenshots(k.picturesDir())).isEmpty(); }));
@@ -291,9 +267,7 @@ private slots:
 
     void hotKeyStartsACapture() {
         test::Kestrova k;
-        startAndWaitForTray(k);
-        if (QTest::currentTestFailed())
-            return;
+        STEP(startAndWaitForTray(k));
         key(QStringLiteral("shift+super+2"));
         QVERIFY(windowShown(QStringLiteral("kestrova selection")));
         QTest::qWait(200);
@@ -307,9 +281,7 @@ private slots:
 
     void shortcutTakenByAnotherClientLeavesKestrovaRunning() {
         test::Kestrova first;
-        startAndWaitForTray(first);
-        if (QTest::currentTestFailed())
-            return;
+        STEP(startAndWaitForTray(first));
         // A second instance of its own (another runtime folder) meets the first's grab.
         test::Kestrova second;
         QVERIFY(second.start());
@@ -338,9 +310,7 @@ private slots:
 
     void oneInstancePerUserAndDisplay() {
         test::Kestrova k;
-        startAndWaitForTray(k);
-        if (QTest::currentTestFailed())
-            return;
+        STEP(startAndWaitForTray(k));
         QByteArray err;
         QCOMPARE(k.runAgain({}, &err), 0);
         QCOMPARE(err, QByteArray("kestrova is already running\n"));
@@ -370,9 +340,7 @@ private slots:
 
     void channelSurvivesGarbage() {
         test::Kestrova k;
-        startAndWaitForTray(k);
-        if (QTest::currentTestFailed())
-            return;
+        STEP(startAndWaitForTray(k));
         const QString socketPath =
             k.runtimeDir() + QStringLiteral("/kestrova-") +
             QString(qEnvironmentVariable("DISPLAY")).replace(u':', u'_').replace(u'.', u'_') +
