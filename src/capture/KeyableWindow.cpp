@@ -3,7 +3,6 @@
 #include <QResizeEvent>
 #include <QScreen>
 #include <QTimer>
-#include <QWindow>
 
 namespace kestrova {
 

@@ -1,8 +1,8 @@
 #pragma once
 
+#include <QPointer>
+#include <QScreen>
 #include <QWidget>
-
-class QScreen;
 
 namespace kestrova {
 
@@ -36,7 +36,7 @@ protected:
 private:
     void takeKeyboard();
 
-    QScreen* m_screen;
+    QPointer<QScreen> m_screen; // screens can be unplugged while a window is up
     Kind m_kind;
     QWidget* m_content = nullptr;
     bool m_wantsKeyboard = false;
