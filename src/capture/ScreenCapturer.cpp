@@ -196,11 +196,7 @@ QString ScreenCapturer::timestamp() {
 }
 
 Expected<QString> ScreenCapturer::saveDirectory() {
-    return saveDirectory(Settings::shared());
-}
-
-Expected<QString> ScreenCapturer::saveDirectory(const Settings& settings) {
-    return saveDirectory(settings.saveFolderURL());
+    return saveDirectory(Settings::shared().saveFolderURL());
 }
 
 Expected<QString> ScreenCapturer::saveDirectory(const QString& folder) {

@@ -62,7 +62,6 @@ public:
 
     // The save folder, created with its parents when missing.
     static Expected<QString> saveDirectory();
-    static Expected<QString> saveDirectory(const Settings& settings);
     static Expected<QString> saveDirectory(const QString& folder);
 
     static QString timestamp();

@@ -13,6 +13,15 @@
 
 namespace kestrova {
 
+namespace {
+
+// For each handle, in the order of allHandles: the vertical edge it moves (−1 left,
+// +1 right, 0 none) and the horizontal edge (−1 bottom, +1 top, 0 none).
+constexpr std::array<int, 8> horizontalEdge{-1, 0, 1, 1, 1, 0, -1, -1};
+constexpr std::array<int, 8> verticalEdge{1, 1, 1, 0, -1, -1, -1, 0};
+
+} // namespace
+
 EditorCanvas::EditorCanvas(QSizeF bounds, QRectF selection, QColor defaultColor,
                            double defaultThickness)
     : m_bounds(bounds), m_selectionRect(selection) {
@@ -133,36 +142,16 @@ bool EditorCanvas::drag(QPointF p) {
         const QRectF r = m_selectionRect;
         double minX = r.left(), maxX = r.left() + r.width();
         double minY = r.top(), maxY = r.top() + r.height();
-        switch (m_handle) {
-        case Handle::topLeft:
+        // The edges a handle drags follow from where it sits on the rectangle.
+        const auto i = static_cast<std::size_t>(m_handle);
+        if (horizontalEdge[i] < 0)
             minX = x;
-            maxY = y;
-            break;
-        case Handle::top:
-            maxY = y;
-            break;
-        case Handle::topRight:
+        else if (horizontalEdge[i] > 0)
             maxX = x;
+        if (verticalEdge[i] < 0)
+            minY = y;
+        else if (verticalEdge[i] > 0)
             maxY = y;
-            break;
-        case Handle::right:
-            maxX = x;
-            break;
-        case Handle::bottomRight:
-            maxX = x;
-            minY = y;
-            break;
-        case Handle::bottom:
-            minY = y;
-            break;
-        case Handle::bottomLeft:
-            minX = x;
-            minY = y;
-            break;
-        case Handle::left:
-            minX = x;
-            break;
-        }
         m_selectionRect = QRectF(std::min(minX, maxX), std::min(minY, maxY),
                                  std::max(std::abs(maxX - minX), minimumSelection),
                                  std::max(std::abs(maxY - minY), minimumSelection));

@@ -78,26 +78,20 @@ QRect EditorView::pressAt(QPointF p) {
 
 QRect EditorView::dragTo(QPointF p) {
     const auto drawing = m_canvas.drawing();
-    QRectF before;
-    if (drawing) {
-        // A stroke only changes around its newest segment; a shape anywhere it was or is.
-        if (auto* stroke = dynamic_cast<FreehandAnnotation*>(drawing.get()))
-            before = QRectF(stroke->points().back(), QSizeF(0, 0));
-        else
-            before = drawing->bounds();
-    }
+    // A stroke only changes around its newest segment; a shape anywhere it was or is.
+    const auto* stroke = dynamic_cast<const FreehandAnnotation*>(drawing.get());
+    const QPointF lastPoint = stroke ? stroke->points().back() : QPointF();
+    const QRectF before = drawing && !stroke ? drawing->bounds() : QRectF();
     if (m_canvas.drag(p)) {
         if (onSelectionChanged)
             onSelectionChanged();
         return updateAll();
     }
-    if (!drawing)
-        return {};
-    if (auto* stroke = dynamic_cast<FreehandAnnotation*>(drawing.get())) {
+    if (stroke) {
         const double reach = stroke->thickness() / 2 + 2;
-        return updateModelRect(geometry::inset(geometry::spanning(before.topLeft(), p), -reach));
+        return updateModelRect(geometry::inset(geometry::spanning(lastPoint, p), -reach));
     }
-    return updateModelRect(before.united(drawing->bounds()));
+    return drawing ? updateModelRect(before.united(drawing->bounds())) : QRect();
 }
 
 QRect EditorView::releaseAt() {
