@@ -1,12 +1,14 @@
 #include "Settings.h"
 
 #include "Palette.h"
+#include "SettingsFile.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
 
 #include <algorithm>
+#include <cstdio>
 #include <limits>
 
 namespace kestrova {
@@ -40,14 +42,48 @@ Settings& Settings::shared() {
     return instance;
 }
 
-Settings::Settings(const QString& iniPath, QObject* parent)
-    : QObject(parent), m_store(iniPath, QSettings::IniFormat) {}
+Settings::Settings(const QString& iniPath, QObject* parent) : QObject(parent), m_path(iniPath) {
+    // Opening a pipe or a device would wait forever (or read forever) at every start.
+    if (const std::optional<QString> why = SettingsFile::refusal(iniPath)) {
+        std::fprintf(stderr, "kestrova: not reading the settings file %s: %s; using defaults\n",
+                     qPrintable(iniPath), qPrintable(*why));
+        return;
+    }
+    m_store = std::make_unique<QSettings>(iniPath, SettingsFile::format());
+    if (m_store->status() != QSettings::NoError) {
+        std::fprintf(stderr, "kestrova: the settings file %s is not readable; using defaults\n",
+                     qPrintable(iniPath));
+        return;
+    }
+    // Typed values are never decoded (see SettingsFile); say which ones are ignored.
+    QStringList ignored;
+    for (const char* key : {keyHotKeyCode, keyHotKeyModifiers, keyImageFormat, keyDefaultColorIndex,
+                            keyDefaultThickness, keySaveFolderBookmark}) {
+        const QVariant v = m_store->value(QLatin1String(key));
+        if (v.typeId() == QMetaType::QString && v.toString().startsWith(u'@'))
+            ignored << QLatin1String(key);
+    }
+    if (!ignored.isEmpty())
+        std::fprintf(stderr, "kestrova: ignoring the unsupported values of %s in %s\n",
+                     qPrintable(ignored.join(QStringLiteral(", "))), qPrintable(iniPath));
+}
 
 QVariant Settings::read(const char* key) const {
+    if (!m_store)
+        return m_session.value(QLatin1String(key));
     // A file that does not parse is treated as empty: every value is its default.
-    if (m_store.status() != QSettings::NoError)
+    if (m_store->status() != QSettings::NoError)
         return {};
-    return m_store.value(QLatin1String(key));
+    return m_store->value(QLatin1String(key));
+}
+
+void Settings::write(const char* key, const QVariant& value) {
+    if (!m_store) {
+        m_session.insert(QLatin1String(key), value);
+        return;
+    }
+    m_store->setValue(QLatin1String(key), value);
+    m_store->sync();
 }
 
 std::uint32_t Settings::readUnsigned(const char* key, std::uint32_t fallback) const {
@@ -72,9 +108,8 @@ std::uint32_t Settings::hotKeyModifiers() const {
 }
 
 void Settings::setHotKey(std::uint32_t code, std::uint32_t modifiers) {
-    m_store.setValue(QLatin1String(keyHotKeyCode), static_cast<qlonglong>(code));
-    m_store.setValue(QLatin1String(keyHotKeyModifiers), static_cast<qlonglong>(modifiers));
-    m_store.sync();
+    write(keyHotKeyCode, static_cast<qlonglong>(code));
+    write(keyHotKeyModifiers, static_cast<qlonglong>(modifiers));
     emit hotKeyChanged();
 }
 
@@ -89,8 +124,7 @@ ImageFormat Settings::imageFormat() const {
 }
 
 void Settings::setImageFormat(ImageFormat format) {
-    m_store.setValue(QLatin1String(keyImageFormat), rawValue(format));
-    m_store.sync();
+    write(keyImageFormat, rawValue(format));
 }
 
 int Settings::defaultColorIndex() const {
@@ -103,8 +137,7 @@ int Settings::defaultColorIndex() const {
 }
 
 void Settings::setDefaultColorIndex(int index) {
-    m_store.setValue(QLatin1String(keyDefaultColorIndex), clampColorIndex(index));
-    m_store.sync();
+    write(keyDefaultColorIndex, clampColorIndex(index));
 }
 
 QColor Settings::defaultColor() const {
@@ -123,8 +156,7 @@ double Settings::defaultThickness() const {
 }
 
 void Settings::setDefaultThickness(double thickness) {
-    m_store.setValue(QLatin1String(keyDefaultThickness), thickness);
-    m_store.sync();
+    write(keyDefaultThickness, thickness);
 }
 
 QString Settings::defaultSaveFolder() {
@@ -152,9 +184,7 @@ void Settings::setSaveFolder(const QString& folder) {
     const QFileInfo info(folder);
     if (folder.isEmpty() || !info.isDir())
         return; // nothing that would resolve again: keep the previous choice
-    m_store.setValue(QLatin1String(keySaveFolderBookmark),
-                     QDir::cleanPath(info.absoluteFilePath()).toUtf8());
-    m_store.sync();
+    write(keySaveFolderBookmark, QDir::cleanPath(info.absoluteFilePath()).toUtf8());
 }
 
 } // namespace kestrova

@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <memory>
 
 namespace kestrova {
 
@@ -47,16 +48,20 @@ public:
     static QString defaultSaveFolder();
     void setSaveFolder(const QString& folder);
 
-    QString fileName() const { return m_store.fileName(); }
+    QString fileName() const { return m_path; }
 
 signals:
     void hotKeyChanged();
 
 private:
     QVariant read(const char* key) const;
+    void write(const char* key, const QVariant& value);
     std::uint32_t readUnsigned(const char* key, std::uint32_t fallback) const;
 
-    QSettings m_store;
+    QString m_path;
+    // None when the file must not be opened; changes then last for this session only.
+    std::unique_ptr<QSettings> m_store;
+    QVariantMap m_session;
 };
 
 } // namespace kestrova

@@ -1,6 +1,8 @@
 #include "Settings.h"
 
 #include "Palette.h"
+#include "SettingsFile.h"
+#include "StderrCapture.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,6 +10,10 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace kestrova;
 
@@ -130,18 +136,139 @@ private slots:
                      Settings::defaultSaveFolder());
     }
 
-    void corruptOrUnreadableFileReadsAsDefaults() {
-        Settings corrupt(writeFile("\xff\xfe\x00garbage[[[\n=\n\x01\x02hotKeyCode=7\n"));
-        QCOMPARE(corrupt.imageFormat(), ImageFormat::png);
-        QCOMPARE(corrupt.defaultThickness(), 4.0);
+    void corruptOversizedOrUnreadableFileReadsAsDefaults() {
+        // NUL bytes and bytes that are no UTF-8, before a line that would otherwise count.
+        const QByteArray corrupt("\xff\xfe\x00garbage[[[\n=\n\x01\x02\nimageFormat=jpg\n", 35);
+        QVERIFY(corrupt.contains('\0') && corrupt.endsWith("imageFormat=jpg\n"));
+        QCOMPARE(Settings(writeFile(corrupt)).imageFormat(), ImageFormat::png);
+        QCOMPARE(Settings(writeFile("[General]\nimageFormat=jpg\n")).imageFormat(),
+                 ImageFormat::jpg);
 
+        // Far larger than any file kestrova writes: not read at all.
+        const QByteArray padding(SettingsFile::maximumSize, ';');
+        QCOMPARE(Settings(writeFile("[General]\nimageFormat=jpg\n" + padding)).imageFormat(),
+                 ImageFormat::png);
+
+        // Unreadable. Root reads any file, so the check runs as nobody in a child.
         const QString path = writeFile("[General]\nimageFormat=jpg\nhotKeyModifiers=256\n");
         QFile::setPermissions(path, QFileDevice::WriteOwner);
-        Settings unreadable(path);
-        if (QFile(path).open(QIODevice::ReadOnly))
-            QSKIP("running with privileges that read any file");
-        QCOMPARE(unreadable.imageFormat(), ImageFormat::png);
-        QCOMPARE(unreadable.hotKeyModifiers(), 768u);
+        const pid_t child = ::fork();
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+                ::_exit(3);
+            if (QFile(path).open(QIODevice::ReadOnly))
+                ::_exit(4);
+            Settings unreadable(path);
+            const bool defaults = unreadable.imageFormat() == ImageFormat::png &&
+                                  unreadable.hotKeyModifiers() == 768u;
+            ::_exit(defaults ? 0 : 1);
+        }
+        int status = -1;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), 0);
+    }
+
+    void typedValuesAreNeverDecodedAndReadAsBadInput() {
+        // What Qt's own reader would decode: an int 7, a rectangle, a double 6, a list
+        // nested a thousand deep, bytes in a typed wrapper. kestrova writes none of these.
+        QByteArray nested;
+        for (int i = 0; i < 1000; ++i)
+            nested += "\\0\\0\\0\\t\\0\\0\\0\\0\\x1";
+        const QByteArray file =
+            "[General]\n"
+            "hotKeyCode=@Variant(\\0\\0\\0\\x2\\0\\0\\0\\0\\a)\n"
+            "hotKeyModifiers=@Variant(" +
+            nested +
+            ")\n"
+            "imageFormat=@String(jpg)\n"
+            "defaultColorIndex=@Rect(3 3 10 10)\n"
+            "defaultThickness=@Variant(\\0\\0\\0\\x6\\0@\\x18\\0\\0\\0\\0\\0\\0)\n"
+            "saveFolderBookmark=@Variant(\\0\\0\\0\\f\\0\\0\\0\\0\\x4/tmp)\n";
+        const QString path = writeFile(file);
+        test::StderrCapture log;
+        Settings s(path);
+        QCOMPARE(s.hotKeyCode(), 0u);
+        QCOMPARE(s.hotKeyModifiers(), 0u);
+        QVERIFY(!s.hasHotKey());
+        QCOMPARE(s.imageFormat(), ImageFormat::png);
+        QCOMPARE(s.defaultColorIndex(), 0);
+        QCOMPARE(s.defaultThickness(), 4.0);
+        QCOMPARE(s.saveFolderURL(), Settings::defaultSaveFolder());
+        const QByteArray said = log.text();
+        QCOMPARE(said.count('\n'), 1);
+        QVERIFY2(said.contains("hotKeyCode") && said.contains("saveFolderBookmark"),
+                 said.constData());
+
+        // Reading never rewrites the user's file.
+        QFile back(path);
+        QVERIFY(back.open(QIODevice::ReadOnly));
+        QCOMPARE(back.readAll(), file);
+    }
+
+    void filesReadTheSameByKestrovaAndByQt() {
+        QTemporaryDir folder(m_dir.filePath(QStringLiteral("a, b; \"c\" é=XXXXXX")));
+        QVERIFY(folder.isValid());
+        // Written by Qt's INI writer, as earlier versions did: kestrova reads it.
+        const QString old = freshPath();
+        {
+            QSettings qt(old, QSettings::IniFormat);
+            qt.setValue(QStringLiteral("hotKeyCode"), 101);
+            qt.setValue(QStringLiteral("hotKeyModifiers"), 0x1200);
+            qt.setValue(QStringLiteral("imageFormat"), QStringLiteral("jpg"));
+            qt.setValue(QStringLiteral("defaultThickness"), 6.0);
+            qt.setValue(QStringLiteral("saveFolderBookmark"), folder.path().toUtf8());
+        }
+        Settings s(old);
+        QCOMPARE(s.hotKeyCode(), 101u);
+        QCOMPARE(s.hotKeyModifiers(), 0x1200u);
+        QCOMPARE(s.imageFormat(), ImageFormat::jpg);
+        QCOMPARE(s.defaultThickness(), 6.0);
+        QCOMPARE(s.saveFolderURL(), folder.path());
+
+        // Written by kestrova: Qt's reader (an older kestrova) reads the same values.
+        const QString path = freshPath();
+        {
+            Settings mine(path);
+            mine.setHotKey(4294967295u, 0x1B00);
+            mine.setImageFormat(ImageFormat::jpg);
+            mine.setDefaultColorIndex(5);
+            mine.setDefaultThickness(2);
+            mine.setSaveFolder(folder.path());
+        }
+        QSettings qt(path, QSettings::IniFormat);
+        QCOMPARE(qt.value(QStringLiteral("hotKeyCode")).toLongLong(), 4294967295LL);
+        QCOMPARE(qt.value(QStringLiteral("hotKeyModifiers")).toInt(), 0x1B00);
+        QCOMPARE(qt.value(QStringLiteral("imageFormat")).toString(), QStringLiteral("jpg"));
+        QCOMPARE(qt.value(QStringLiteral("defaultColorIndex")).toInt(), 5);
+        QCOMPARE(qt.value(QStringLiteral("defaultThickness")).toDouble(), 2.0);
+        QCOMPARE(qt.value(QStringLiteral("saveFolderBookmark")).toByteArray(),
+                 folder.path().toUtf8());
+        QCOMPARE(Settings(path).saveFolderURL(), folder.path());
+    }
+
+    void pipesAndFoldersAreRefusedWithoutWaiting() {
+        const QString pipe = freshPath();
+        QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+        const QString folder = freshPath();
+        QVERIFY(QDir().mkdir(folder));
+        for (const QString& path : {pipe, folder}) {
+            test::StderrCapture log;
+            Settings s(path); // a pipe nobody writes to would block an open() for ever
+            QCOMPARE(s.imageFormat(), ImageFormat::png);
+            QCOMPARE(s.hotKeyModifiers(), 768u);
+            // A change still holds for this session, and nothing is written.
+            s.setImageFormat(ImageFormat::jpg);
+            QCOMPARE(s.imageFormat(), ImageFormat::jpg);
+            const QByteArray said = log.text();
+            QCOMPARE(said.count('\n'), 1);
+            QVERIFY2(said.contains(QFile::encodeName(path)), said.constData());
+        }
+        QVERIFY(QFileInfo(folder).isDir());
+        struct stat info {};
+        QCOMPARE(::stat(QFile::encodeName(pipe).constData(), &info), 0);
+        QVERIFY(S_ISFIFO(info.st_mode));
     }
 };
 
