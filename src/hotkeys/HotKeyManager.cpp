@@ -23,6 +23,17 @@ void HotKeyManager::registerHotKey(std::uint32_t keyCode, std::uint32_t modifier
                                    std::function<void()> handler) {
     m_handler = std::move(handler);
     unregister();
+    // A shortcut without Ctrl, Alt, Shift or Super would take a plain key from every
+    // application. The recorder never makes one; a hand-edited file can.
+    constexpr std::uint32_t known =
+        carbon::cmdKey | carbon::shiftKey | carbon::optionKey | carbon::controlKey;
+    if ((modifiers & known) == 0) {
+        std::fprintf(stderr,
+                     "kestrova: the stored shortcut has no modifier key (modifiers %u); "
+                     "no shortcut is registered. Choose one in kestrova's settings\n",
+                     modifiers);
+        return;
+    }
     if (const Status failure = m_backend->grab(keyCode, modifiers)) {
         std::fprintf(stderr, "kestrova: couldn't register the shortcut %s — %s\n",
                      qPrintable(KeyNames::string(keyCode, modifiers)),

@@ -94,6 +94,27 @@ private slots:
         QVERIFY2(line.contains("⇧⌘2"), line.constData());
     }
 
+    void storedModifiersWithoutARealModifierGrabNothing() {
+        // Bits the recorder never writes (from a hand-edited file) must not turn into a
+        // grab of the bare key, which would take "2" from every application.
+        for (const std::uint32_t bogus : {1u, 1024u, 65536u}) {
+            FakeBackend::Log log;
+            HotKeyManager manager(std::make_unique<FakeBackend>(log));
+            manager.registerHotKey(0, 0x100, [] {});
+            test::StderrCapture err;
+            manager.registerHotKey(19, bogus, [] {});
+            const QByteArray line = err.text();
+            QVERIFY(log.grabs.size() == 1 && !log.grabbed); // only the first, and it went
+            QVERIFY(!manager.isRegistered());
+            QCOMPARE(line.count('\n'), 1);
+        }
+        // Unknown bits beside real ones do not stop a real shortcut.
+        FakeBackend::Log log;
+        HotKeyManager manager(std::make_unique<FakeBackend>(log));
+        manager.registerHotKey(19, 0x300 | 1u, [] {});
+        QVERIFY(manager.isRegistered());
+    }
+
     void destructionReleasesTheKey() {
         FakeBackend::Log log;
         {

@@ -5,9 +5,11 @@
 
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QStringList>
 
 #include <xcb/xcb.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 namespace kestrova {
@@ -127,37 +129,54 @@ Status X11HotKeyBackend::grabCurrent() {
     m_keycode = static_cast<std::uint8_t>(*keycode);
     m_xModifiers = xModifiers(m_wanted->second);
 
+    const std::vector<std::uint16_t> variants = lockVariants();
     std::vector<xcb_void_cookie_t> cookies;
-    for (const std::uint16_t lock : lockVariants()) {
+    for (const std::uint16_t lock : variants) {
         cookies.push_back(xcb_grab_key_checked(
             m_connection, 1, m_root, static_cast<std::uint16_t>(m_xModifiers | lock), m_keycode,
             XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
     }
-    bool refused = false;
-    for (const auto cookie : cookies) {
-        if (xcb_generic_error_t* error = xcb_request_check(m_connection, cookie)) {
-            refused = true;
+    QStringList taken;
+    m_granted.clear();
+    for (std::size_t i = 0; i < cookies.size(); ++i) {
+        if (xcb_generic_error_t* error = xcb_request_check(m_connection, cookies[i])) {
+            taken << lockName(variants[i]);
             std::free(error);
+        } else {
+            m_granted.push_back(variants[i]);
         }
     }
-    m_grabbed = true;
-    if (refused) {
-        // Another client holds (part of) the combination: keep none of it.
-        ungrabCurrent();
+    if (m_granted.empty())
         return Error{QStringLiteral("another application already uses it"), QStringLiteral("X11"),
                      10};
-    }
+    // Another client holds the key only with some lock keys on: keep what we were given,
+    // so that the shortcut still works for the user in every other state.
+    if (!taken.isEmpty())
+        std::fprintf(stderr,
+                     "kestrova: another application holds %s with %s; kestrova's shortcut "
+                     "works only without that\n",
+                     qPrintable(KeyNames::string(m_wanted->first, m_wanted->second)),
+                     qPrintable(taken.join(QStringLiteral(" or "))));
     return std::nullopt;
 }
 
+QString X11HotKeyBackend::lockName(std::uint16_t lock) const {
+    QStringList names;
+    if (lock & XCB_MOD_MASK_LOCK)
+        names << QStringLiteral("CapsLock");
+    if (lock & m_masks.numLock)
+        names << QStringLiteral("NumLock");
+    return names.isEmpty() ? QStringLiteral("no lock key on") : names.join(u'+');
+}
+
 void X11HotKeyBackend::ungrabCurrent() {
-    if (!m_grabbed)
-        return;
-    for (const std::uint16_t lock : lockVariants())
+    // Only what the server granted: a variant another client holds stays theirs.
+    for (const std::uint16_t lock : m_granted)
         xcb_ungrab_key(m_connection, m_keycode, m_root,
                        static_cast<std::uint16_t>(m_xModifiers | lock));
-    xcb_flush(m_connection);
-    m_grabbed = false;
+    if (!m_granted.empty())
+        xcb_flush(m_connection);
+    m_granted.clear();
 }
 
 bool X11HotKeyBackend::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) {
@@ -174,7 +193,7 @@ bool X11HotKeyBackend::nativeEventFilter(const QByteArray& eventType, void* mess
         }
         return false;
     }
-    if (type != XCB_KEY_PRESS || !m_grabbed)
+    if (type != XCB_KEY_PRESS || m_granted.empty())
         return false;
     const auto* press = reinterpret_cast<const xcb_key_press_event_t*>(event);
     if (press->event != m_root || press->detail != m_keycode)

@@ -38,6 +38,7 @@ private:
     void ungrabCurrent();
     std::uint16_t xModifiers(std::uint32_t carbon) const;
     std::vector<std::uint16_t> lockVariants() const;
+    QString lockName(std::uint16_t lock) const;
 
     xcb_connection_t* m_connection;
     std::uint32_t m_root = 0;
@@ -45,7 +46,7 @@ private:
     std::optional<std::pair<std::uint32_t, std::uint32_t>> m_wanted; // (virtual key, carbon)
     std::uint8_t m_keycode = 0;
     std::uint16_t m_xModifiers = 0;
-    bool m_grabbed = false;
+    std::vector<std::uint16_t> m_granted; // lock variants the server gave us
 };
 
 } // namespace kestrova

@@ -21,6 +21,16 @@ bool pressedWithin(const int& count, int before, int ms = 3000) {
     return test::waitUntil([&] { return count > before; }, ms);
 }
 
+// Grabs a key for another client; false when the server refuses.
+bool grabFor(xcb_connection_t* client, std::uint16_t modifiers, std::uint8_t keycode) {
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(client)).data->root;
+    xcb_generic_error_t* error =
+        xcb_request_check(client, xcb_grab_key_checked(client, 1, root, modifiers, keycode,
+                                                       XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
+    std::free(error);
+    return error == nullptr;
+}
+
 } // namespace
 
 class X11HotKeyTest final : public QObject {
@@ -88,14 +98,12 @@ private slots:
     }
 
     void combinationHeldByAnotherClientIsRefused() {
-        // Another X client takes ⇧⌘3 first.
+        // Another X client takes ⇧⌘3 first, in every lock state.
         xcb_connection_t* other = xcb_connect(nullptr, nullptr);
         QVERIFY(!xcb_connection_has_error(other));
-        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(other)).data->root;
-        xcb_generic_error_t* error = xcb_request_check(
-            other, xcb_grab_key_checked(other, 1, root, XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_4, 12,
-                                        XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
-        QVERIFY(!error);
+        for (const int lock :
+             {0, int(XCB_MOD_MASK_LOCK), int(XCB_MOD_MASK_2), XCB_MOD_MASK_LOCK | XCB_MOD_MASK_2})
+            QVERIFY(grabFor(other, std::uint16_t(XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_4 | lock), 12));
 
         HotKeyManager manager(X11HotKeyBackend::create());
         test::StderrCapture log;
@@ -113,6 +121,32 @@ private slots:
         QVERIFY(manager.isRegistered());
         press(QStringLiteral("shift+super+3"));
         QVERIFY(pressedWithin(presses, 0));
+    }
+
+    void oneTakenLockVariantKeepsTheOthers() {
+        // Another client holds ⇧⌘4 only while NumLock is on.
+        xcb_connection_t* other = xcb_connect(nullptr, nullptr);
+        QVERIFY(grabFor(other, XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_4 | XCB_MOD_MASK_2, 13));
+
+        HotKeyManager manager(X11HotKeyBackend::create());
+        int presses = 0;
+        test::StderrCapture log;
+        manager.registerHotKey(21, 0x300, [&] { ++presses; });
+        const QByteArray line = log.text();
+        QVERIFY(manager.isRegistered());
+        QVERIFY2(line.contains("⇧⌘4") && line.contains("NumLock") && !line.contains("CapsLock"),
+                 line.constData());
+        QCOMPARE(line.count('\n'), 1);
+        press(QStringLiteral("shift+super+4"));
+        QVERIFY(pressedWithin(presses, 0));
+
+        // Releasing ours leaves the other client's grab alone: it is still refused to us.
+        manager.unregister();
+        xcb_connection_t* third = xcb_connect(nullptr, nullptr);
+        QVERIFY(!grabFor(third, XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_4 | XCB_MOD_MASK_2, 13));
+        QVERIFY(grabFor(third, XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_4, 13)); // ours went
+        xcb_disconnect(third);
+        xcb_disconnect(other);
     }
 };
 
