@@ -149,11 +149,18 @@ bool EditorView::handleUndoKey(const QKeyEvent* event) {
 
 bool EditorView::eventFilter(QObject* watched, QEvent* event) {
     // Ctrl+Z undoes annotations even while text is being typed, as it does elsewhere.
-    if (watched == m_textField &&
-        (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress)) {
-        if (handleUndoKey(static_cast<QKeyEvent*>(event)))
+    // One keystroke arrives twice: first as a shortcut override, which is only claimed
+    // here (so that no shortcut takes it), then as the key press, which undoes.
+    if (watched == m_textField && event->type() == QEvent::ShortcutOverride) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->modifiers() & Qt::ControlModifier) && key->key() == Qt::Key_Z) {
+            key->accept();
             return true;
+        }
     }
+    if (watched == m_textField && event->type() == QEvent::KeyPress &&
+        handleUndoKey(static_cast<QKeyEvent*>(event)))
+        return true;
     return QWidget::eventFilter(watched, event);
 }
 
