@@ -28,6 +28,7 @@
 #include <thread>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kestrova {
@@ -94,6 +95,26 @@ int moveWithoutReplacing(const QByteArray& from, const QByteArray& to) {
         return errno;
     ::unlink(from.constData());
     return 0;
+}
+
+// The process's file-creation mask, read without changing it: umask() would have to
+// set it for a moment, and saves run on worker threads while others may create files.
+mode_t processUmask() {
+    static const mode_t mask = [] {
+        QFile status(QStringLiteral("/proc/self/status"));
+        if (status.open(QIODevice::ReadOnly)) {
+            for (const QByteArray& line : status.readAll().split('\n')) {
+                if (line.startsWith("Umask:")) {
+                    bool ok = false;
+                    const uint value = line.mid(6).trimmed().toUInt(&ok, 8);
+                    if (ok)
+                        return static_cast<mode_t>(value & 0777);
+                }
+            }
+        }
+        return static_cast<mode_t>(022);
+    }();
+    return mask;
 }
 
 } // namespace
@@ -248,7 +269,9 @@ Expected<QString> ScreenCapturer::save(const QImage& image, const SaveTarget& ta
         return systemError(where, QFileInfo(dir).isDir() ? err : ENOTDIR);
     }
     errno = 0;
-    if (temp.write(bytes) != bytes.size() || !temp.flush() || ::fsync(temp.handle()) != 0)
+    // The temporary file is private; the screenshot is an ordinary file of the user's.
+    if (::fchmod(temp.handle(), 0666 & ~processUmask()) != 0 || temp.write(bytes) != bytes.size() ||
+        !temp.flush() || ::fsync(temp.handle()) != 0)
         return systemError(where, errno != 0 ? errno : EIO);
     temp.close();
 
