@@ -1,10 +1,14 @@
 #include "InstanceChannel.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QThread>
 #include <QTimer>
+
+#include <cerrno>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -82,6 +86,31 @@ bool InstanceChannel::send(Command command) {
             return false;
     }
     return socket.readLine().trimmed() == "ok";
+}
+
+bool InstanceChannel::instanceExists() {
+    const QString path = socketPath();
+    if (path.isEmpty())
+        return false;
+    const QByteArray lockPath = QFile::encodeName(path + QStringLiteral(".lock"));
+    const int fd = ::open(lockPath.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(fd); // also drops the shared lock, if we got it
+    return held;
+}
+
+bool InstanceChannel::sendPatiently(Command command, int patienceMs) {
+    QElapsedTimer waited;
+    waited.start();
+    while (true) {
+        if (send(command))
+            return true;
+        if (!instanceExists() || waited.elapsed() >= patienceMs)
+            return false;
+        QThread::msleep(200);
+    }
 }
 
 InstanceChannel::InstanceChannel(QObject* parent)

@@ -29,6 +29,11 @@ public:
 
     // Sends a command to the running instance; false when none answers.
     static bool send(Command command);
+    // Whether another process holds the instance lock, answering or not. Never blocks.
+    static bool instanceExists();
+    // Sends, and keeps trying for a while if an instance exists but is busy (its channel
+    // full, its event loop held up); false when it never answered.
+    static bool sendPatiently(Command command, int patienceMs = 6000);
 
     explicit InstanceChannel(QObject* parent = nullptr);
     ~InstanceChannel() override;

@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <optional>
 
 using namespace kestrova;
 
@@ -91,6 +92,24 @@ InstanceChannel::Command commandFor(Request request) {
     return InstanceChannel::Command::ping;
 }
 
+// The exit status when another process is the instance (it took the request, or it
+// never answered); nothing when no instance runs.
+std::optional<int> handOver(Request request) {
+    const InstanceChannel::Command command = commandFor(request);
+    if (InstanceChannel::send(command) ||
+        (InstanceChannel::instanceExists() && InstanceChannel::sendPatiently(command))) {
+        if (request == Request::run)
+            std::fprintf(stderr, "kestrova is already running\n");
+        return 0;
+    }
+    if (!InstanceChannel::instanceExists())
+        return std::nullopt;
+    std::fprintf(stderr,
+                 "kestrova: the running kestrova does not answer; nothing was done. Try again "
+                 "in a moment\n");
+    return 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -102,11 +121,10 @@ int main(int argc, char** argv) {
         return options.exitCode;
 
     // A running instance takes the request; this process then has nothing more to do.
-    if (InstanceChannel::send(commandFor(options.request))) {
-        if (options.request == Request::run)
-            std::fprintf(stderr, "kestrova is already running\n");
-        return 0;
-    }
+    // Whoever does not hold the instance lock is only ever a client: a busy instance is
+    // waited for, never joined by a second one that nothing could reach.
+    if (const std::optional<int> status = handOver(options.request))
+        return *status;
     if (options.request == Request::quit) {
         std::fprintf(stderr, "kestrova is not running\n");
         return 1;
@@ -121,11 +139,8 @@ int main(int argc, char** argv) {
     InstanceChannel channel;
     if (!channel.listen()) {
         // Another instance started in the meantime: hand it the request instead.
-        if (InstanceChannel::send(commandFor(options.request))) {
-            if (options.request == Request::run)
-                std::fprintf(stderr, "kestrova is already running\n");
-            return 0;
-        }
+        if (const std::optional<int> status = handOver(options.request))
+            return *status;
         std::fprintf(stderr,
                      "kestrova: couldn't open %s; `kestrova --capture` will not reach "
                      "this instance\n",

@@ -15,6 +15,8 @@
 
 #include <csignal>
 
+#include <sys/stat.h>
+
 using namespace kestrova;
 
 // Runs a helper that checks things itself, and ends the test if one of them failed.
@@ -37,7 +39,7 @@ QPoint toolbarButton(int index) {
     const int barY = selBottom + 10; // below the selection (y down)
     return {barX + xs[index] + 15, barY + 7 + 15};
 }
-constexpr int copyButton = 8, saveButton = 9;
+constexpr int textButton = 6, copyButton = 8, saveButton = 9;
 
 void key(const QString& keys) {
     test::xdotool({QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("80"), keys});
@@ -133,6 +135,7 @@ private:
 
 private slots:
     void initTestCase() {
+        ::umask(027); // kestrova inherits it; saved files must follow it
         QCOMPARE(test::run(QStringLiteral("xsetroot"),
                            {QStringLiteral("-solid"), QStringLiteral("#3366aa")}),
                  0);
@@ -176,11 +179,45 @@ private slots:
         const QImage saved =
             QImage(k.picturesDir() + u'/' + files.first()).convertToFormat(QImage::Format_RGB32);
         QCOMPARE(saved.size(), QSize(selRight - selLeft, selBottom - selTop));
+        // An ordinary file of the user's: 0666 less the umask (027 here), not private.
+        struct stat info {};
+        QCOMPARE(
+            ::stat(QFile::encodeName(k.picturesDir() + u'/' + files.first()).constData(), &info),
+            0);
+        QCOMPARE(info.st_mode & 0777, 0640u);
         const QRgb red = qRgb(230, 51, 46);
         QVERIFY(test::near(saved.pixel(100, 150), red, 6)); // left edge of the rectangle
         QVERIFY(test::near(saved.pixel(200, 100), red, 6)); // its top edge
         QVERIFY(test::near(saved.pixel(200, 150), qRgb(0x33, 0x66, 0xaa), 2)); // inside: the screen
         QVERIFY(test::near(saved.pixel(10, 10), qRgb(0x33, 0x66, 0xaa), 2));   // not dimmed
+    }
+
+    void oneCtrlZUndoesOneAnnotationWithOrWithoutATextField() {
+        test::Kestrova k;
+        STEP(startAndWaitForTray(k));
+        STEP(selectRegion());
+        for (const int left : {50, 150, 250}) // three rectangles, side by side
+            test::drag(selLeft + left, selTop + 50, selLeft + left + 70, selTop + 100);
+        QTest::qWait(200);
+        // The text tool: its options open on the first click and close on the second;
+        // then a click in the selection opens a text field, which takes the keys.
+        click(toolbarButton(textButton));
+        click(toolbarButton(textButton));
+        click({selLeft + 200, selTop + 250});
+        key(QStringLiteral("ctrl+z")); // real key events: a shortcut override, then the press
+        key(QStringLiteral("Escape")); // closes the field, not the editor
+        key(QStringLiteral("ctrl+z"));
+        click(toolbarButton(saveButton));
+        QVERIFY(windowGone(QStringLiteral("kestrova editor")));
+
+        QStringList files;
+        QVERIFY(test::waitUntil([&] { return !(files = screenshots(k.picturesDir())).isEmpty(); }));
+        const QImage saved =
+            QImage(k.picturesDir() + u'/' + files.first()).convertToFormat(QImage::Format_RGB32);
+        const QRgb red = qRgb(230, 51, 46), screen = qRgb(0x33, 0x66, 0xaa);
+        QVERIFY(test::near(saved.pixel(50, 75), red, 6));     // the first stays
+        QVERIFY(test::near(saved.pixel(150, 75), screen, 2)); // one undo each
+        QVERIFY(test::near(saved.pixel(250, 75), screen, 2));
     }
 
     void copyPutsThePngOnTheClipboard() {
