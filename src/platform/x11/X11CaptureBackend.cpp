@@ -86,6 +86,11 @@ std::shared_ptr<X11CaptureBackend> X11CaptureBackend::connect() {
 
 X11CaptureBackend::X11CaptureBackend(xcb_connection_t* connection, int screenNumber)
     : m_connection(connection), m_screenNumber(screenNumber) {
+    // A request of an extension the server lacks makes libxcb close the connection, so
+    // ask first (SSH forwarding, VNC and nested servers often have no MIT-SHM).
+    const xcb_query_extension_reply_t* shm = xcb_get_extension_data(m_connection, &xcb_shm_id);
+    if (!shm || !shm->present)
+        return;
     xcb_shm_query_version_reply_t* version =
         xcb_shm_query_version_reply(m_connection, xcb_shm_query_version(m_connection), nullptr);
     m_hasShm = version != nullptr;
