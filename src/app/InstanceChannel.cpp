@@ -56,6 +56,14 @@ std::optional<InstanceChannel::Command> InstanceChannel::parse(const QByteArray&
     return std::nullopt;
 }
 
+std::optional<InstanceChannel::Command> InstanceChannel::readCommand(const QByteArray& received) {
+    const qsizetype end = received.indexOf('\n');
+    const QByteArray line = end < 0 ? received : received.left(end);
+    if (line.size() > maximumLineLength)
+        return std::nullopt;
+    return parse(line.trimmed());
+}
+
 QByteArray InstanceChannel::word(Command command) {
     switch (command) {
     case Command::ping:
@@ -172,8 +180,7 @@ void InstanceChannel::serve(QLocalSocket* socket) {
                 socket->abort();
             return;
         }
-        const QByteArray line = socket->readLine(maximumLineLength + 2).trimmed();
-        const auto command = parse(line);
+        const auto command = readCommand(socket->readLine(maximumLineLength + 2));
         socket->write(command ? "ok\n" : "error\n");
         socket->flush();
         socket->disconnectFromServer();

@@ -25,6 +25,9 @@ public:
     // Inside $XDG_RUNTIME_DIR, else in a private folder of our own; one per display.
     static QString socketPath();
     static std::optional<Command> parse(const QByteArray& line);
+    // The command a client's bytes begin with: their first line, at most
+    // maximumLineLength long, without surrounding white space, must be one of the words.
+    static std::optional<Command> readCommand(const QByteArray& received);
     static QByteArray word(Command command);
 
     // Sends a command to the running instance; false when none answers.
