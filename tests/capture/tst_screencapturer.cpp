@@ -12,6 +12,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
+#include <vector>
+
 using namespace kestrova;
 
 namespace {
@@ -108,6 +111,28 @@ private slots:
         QCOMPARE(jpgReader.format(), QByteArray("jpeg"));
         QCOMPARE(jpgReader.read().size(), image.size());
         QCOMPARE(savedFiles(folder).size(), 2); // no temporary files left behind
+
+        // Quality 90: the file's luminance table is the standard one scaled the way the
+        // JPEG library scales it for 90 (factor 200 − 2 · 90 = 20 %).
+        QFile file(savedJpg.value());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        const qsizetype dqt = bytes.indexOf(QByteArray("\xff\xdb", 2));
+        QVERIFY(dqt > 0 && bytes.size() > dqt + 5 + 64);
+        QCOMPARE(bytes[dqt + 4] & 0x0f, 0); // table 0, 8-bit entries
+        static const int standard[64] = {
+            16, 11, 10, 16, 24,  40,  51,  61,  12, 12, 14, 19, 26,  58,  60,  55,
+            14, 13, 16, 24, 40,  57,  69,  56,  14, 17, 22, 29, 51,  87,  80,  62,
+            18, 22, 37, 56, 68,  109, 103, 77,  24, 35, 55, 64, 81,  104, 113, 92,
+            49, 64, 78, 87, 103, 121, 120, 101, 72, 92, 95, 98, 112, 100, 103, 99};
+        std::vector<int> expected, actual;
+        for (int i = 0; i < 64; ++i) {
+            expected.push_back(std::clamp((standard[i] * 20 + 50) / 100, 1, 255));
+            actual.push_back(static_cast<unsigned char>(bytes[dqt + 5 + i])); // zig-zag order
+        }
+        std::sort(expected.begin(), expected.end());
+        std::sort(actual.begin(), actual.end());
+        QCOMPARE(actual, expected);
     }
 
     void sameSecondSavesKeepEveryFile() {

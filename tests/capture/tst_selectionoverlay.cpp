@@ -115,6 +115,32 @@ private slots:
         ScreenCapturer::thaw();
     }
 
+    void dragFromOneScreenIntoTheNextStaysOnTheFirst() {
+        Outcome outcome;
+        auto controller = begin(outcome);
+        QScreen* left = screenNamed(QStringLiteral("LEFT"));
+        // The pointer crosses into the right screen; the selection is the left one's, and
+        // extends past its edge by as much as the pointer went.
+        dragOn(2300, 300, 2700, 600);
+        QVERIFY(test::waitUntil([&] { return outcome.called; }));
+        QVERIFY(outcome.result);
+        QCOMPARE(outcome.result->screen.data(), left);
+        const QPointF a = localPoint(left, {2300, 300});
+        const double scale = left->devicePixelRatio();
+        QCOMPARE(outcome.result->rect.x(), a.x());
+        QCOMPARE(outcome.result->rect.width(), 400 / scale);
+        QCOMPARE(outcome.result->rect.height(), 300 / scale);
+        QVERIFY(outcome.result->rect.right() > left->geometry().width());
+        // Cropping keeps only what lies on the screen.
+        auto future = ScreenCapturer::captureFullDisplay(left);
+        QVERIFY(future.isFinished());
+        const auto cropped = ScreenCapturer::crop(future.result().value(), ScreenInfo::of(left),
+                                                  outcome.result->rect);
+        QVERIFY(cropped);
+        QCOMPARE(cropped.value().width(), 2560 - 2300);
+        ScreenCapturer::thaw();
+    }
+
     void escapeRightAwayAndClicksCancel() {
         Outcome outcome;
         auto controller = begin(outcome);

@@ -187,6 +187,8 @@ private slots:
         QTest::keyClick(&view, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
         QVERIFY(view.canvas().annotations().empty());
         QTest::keyClick(&view, Qt::Key_Z, Qt::ControlModifier); // nothing left: no harm
+        QVERIFY(view.canvas().annotations().empty());
+        QCOMPARE(view.canvas().selectionRect(), QRectF(100, 100, 400, 300)); // undo is not a move
     }
 };
 
