@@ -2,9 +2,10 @@
 
 #include "CaptureError.h"
 
+#include "CaptureService.h"
 #include "EditorWindowController.h"
 #include "LaunchAtLogin.h"
-#include "ScreenCapturer.h"
+#include "ScreenshotWriter.h"
 #include "SelectionOverlayController.h"
 #include "Settings.h"
 #include "SettingsWindowController.h"
@@ -26,12 +27,13 @@
 
 namespace kestrova {
 
-AppDelegate::AppDelegate(std::unique_ptr<HotKeyBackend> hotKeyBackend, QObject* parent)
-    : QObject(parent), m_hotKey(std::move(hotKeyBackend)) {
+AppDelegate::AppDelegate(std::unique_ptr<HotKeyBackend> hotKeyBackend, CaptureService& capture,
+                         ScreenshotWriter& writer, QObject* parent)
+    : QObject(parent), m_capture(capture), m_writer(writer), m_hotKey(std::move(hotKeyBackend)) {
     m_idle.setSingleShot(true);
     m_idle.setInterval(std::chrono::seconds(30));
     connect(&m_idle, &QTimer::timeout, this, [this] {
-        if (const auto backend = ScreenCapturer::backend(); backend && !m_overlay && !m_editor)
+        if (const auto& backend = m_capture.backend(); backend && !m_overlay && !m_editor)
             backend->releaseCaches();
     });
 }
@@ -134,7 +136,7 @@ void AppDelegate::beginCapture() {
     if (m_overlay)
         return;
     m_idle.stop();
-    auto* overlay = new SelectionOverlayController(this);
+    auto* overlay = new SelectionOverlayController(m_capture, this);
     m_overlay = overlay;
     QPointer<AppDelegate> self(this);
     overlay->begin([self, overlay](std::optional<SelectionResult> result) {
@@ -146,6 +148,7 @@ void AppDelegate::beginCapture() {
             return;
         if (!result) {
             self->becameIdle();
+            self->bringBackFailedSave();
             return;
         }
         self->handleSelection(result->screen, result->rect);
@@ -164,27 +167,58 @@ void AppDelegate::handleSelection(QScreen* screen, const QRectF& rect) {
             presentCaptureError(captured ? CaptureError::make(CaptureError::Kind::noDisplay)
                                          : captured.error());
         becameIdle();
+        bringBackFailedSave();
     });
-    watcher->setFuture(ScreenCapturer::captureFullDisplay(screen));
+    watcher->setFuture(m_capture.captureFullDisplay(screen));
 }
 
 void AppDelegate::presentEditor(const QImage& image, QScreen* screen, const QRectF& selection) {
     if (m_editor)
         return; // an editor is open: this capture is dropped
-    auto* editor = new EditorWindowController(this);
+    auto* editor = new EditorWindowController(m_writer, this);
     m_editor = editor;
     QPointer<AppDelegate> self(this);
+    editor->onSaving = [self, editor] {
+        // Gone from the screen while its file is written: the next capture may start.
+        if (self && self->m_editor == editor) {
+            self->m_editor = nullptr;
+            self->becameIdle();
+        }
+    };
+    editor->onSaveFailed = [self, editor] {
+        if (!self)
+            return;
+        self->m_failedSaves.emplace_back(editor);
+        self->bringBackFailedSave();
+    };
     editor->present(image, screen, selection, [self, editor] {
         editor->deleteLater();
         if (self && self->m_editor == editor) {
             self->m_editor = nullptr;
             self->becameIdle();
+            self->bringBackFailedSave();
         }
     });
 }
 
+// A failed save's editor comes back as soon as the screen is free: never over an
+// overlay or another editor the user is working in (that would take the screen from
+// under them), but right after those end, oldest failure first. Its work is kept
+// until then.
+void AppDelegate::bringBackFailedSave() {
+    while (!m_overlay && !m_editor && !m_failedSaves.empty()) {
+        const QPointer<EditorWindowController> editor = m_failedSaves.front();
+        m_failedSaves.pop_front();
+        if (!editor)
+            continue;
+        m_idle.stop();
+        m_editor = editor;
+        editor->restoreAfterFailedSave();
+    }
+}
+
 void AppDelegate::presentCaptureError(const Error& error) {
-    const auto backend = ScreenCapturer::backend();
+    const auto& backend = m_capture.backend();
     QMessageBox alert;
     alert.setWindowTitle(QStringLiteral("kestrova"));
     alert.setText(QStringLiteral("kestrova couldn't capture the screen"));
@@ -205,7 +239,8 @@ void AppDelegate::presentCaptureError(const Error& error) {
 }
 
 void AppDelegate::openFolder() {
-    const Expected<QString> folder = ScreenCapturer::saveDirectory();
+    const Expected<QString> folder =
+        ScreenshotWriter::saveDirectory(Settings::shared().saveFolderURL());
     if (!folder)
         return;
     QDesktopServices::openUrl(QUrl::fromLocalFile(folder.value()));

@@ -12,6 +12,7 @@
 #include <QRectF>
 #include <QTimer>
 
+#include <deque>
 #include <memory>
 
 class QAction;
@@ -21,12 +22,17 @@ class QSystemTrayIcon;
 
 namespace kestrova {
 
+class CaptureService;
+class ScreenshotWriter;
+
 // The application controller: the tray icon and its menu, the hot key, and the road of
 // a capture from trigger to editor.
 class AppDelegate final : public QObject {
     Q_OBJECT
 public:
-    explicit AppDelegate(std::unique_ptr<HotKeyBackend> hotKeyBackend, QObject* parent = nullptr);
+    // `capture` and `writer` must outlive the delegate.
+    AppDelegate(std::unique_ptr<HotKeyBackend> hotKeyBackend, CaptureService& capture,
+                ScreenshotWriter& writer, QObject* parent = nullptr);
     ~AppDelegate() override;
 
     void applicationDidFinishLaunching();
@@ -55,12 +61,16 @@ private:
     void presentCaptureError(const Error& error);
     void refreshLaunchAtLoginItem();
     void becameIdle();
+    void bringBackFailedSave();
 
+    CaptureService& m_capture;
+    ScreenshotWriter& m_writer;
     std::unique_ptr<QMenu> m_menu;
     std::unique_ptr<QSystemTrayIcon> m_statusItem;
     HotKeyManager m_hotKey;
     QPointer<SelectionOverlayController> m_overlay;
     QPointer<EditorWindowController> m_editor;
+    std::deque<QPointer<EditorWindowController>> m_failedSaves; // waiting to come back
     std::unique_ptr<SettingsWindowController> m_settingsWindow;
     QAction* m_launchAtLoginItem = nullptr;
     QTimer m_idle; // memory kept for fast captures is given back after a while unused

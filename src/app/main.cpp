@@ -1,7 +1,8 @@
 #include "AppDelegate.h"
 #include "BackendLoader.h"
+#include "CaptureService.h"
 #include "InstanceChannel.h"
-#include "ScreenCapturer.h"
+#include "ScreenshotWriter.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -148,8 +149,11 @@ int main(int argc, char** argv) {
     }
 
     Backends backends = Backends::load();
-    ScreenCapturer::setBackend(backends.capture);
-    AppDelegate delegate(std::move(backends.hotKeys));
+    CaptureService capture(backends.capture);
+    // Declared before the delegate so that it outlives it: quitting while a screenshot is
+    // being written waits for the file.
+    ScreenshotWriter writer;
+    AppDelegate delegate(std::move(backends.hotKeys), capture, writer);
     channel.onCommand = [&delegate](InstanceChannel::Command command) {
         switch (command) {
         case InstanceChannel::Command::ping:
@@ -171,7 +175,5 @@ int main(int argc, char** argv) {
     else if (options.request == Request::settings)
         QTimer::singleShot(0, &delegate, &AppDelegate::openSettings);
 
-    const int status = QApplication::exec();
-    ScreenCapturer::setBackend(nullptr);
-    return status;
+    return QApplication::exec();
 }

@@ -1,5 +1,6 @@
 #include "ImageBuffer.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -32,6 +33,16 @@ QImage ImageBuffer::make(QSize size, QImage::Format format) {
     ::madvise(data, bytes, MADV_HUGEPAGE);
     return QImage(static_cast<uchar*>(data), size.width(), size.height(), bytesPerLine, format,
                   release, data);
+}
+
+ImageBuffer::Bytes ImageBuffer::bytes(std::size_t size) {
+    if (size < worthIt)
+        return Bytes(static_cast<std::uint8_t*>(std::malloc(std::max<std::size_t>(size, 1))));
+    const std::size_t rounded = (size + hugePage - 1) / hugePage * hugePage;
+    auto* data = static_cast<std::uint8_t*>(std::aligned_alloc(hugePage, rounded));
+    if (data)
+        ::madvise(data, rounded, MADV_HUGEPAGE);
+    return Bytes(data);
 }
 
 QImage ImageBuffer::copy(const QImage& source, const QRect& area) {

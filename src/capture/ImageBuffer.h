@@ -3,6 +3,10 @@
 #include <QImage>
 #include <QRect>
 
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+
 namespace kestrova {
 
 // Screen-sized images (60 MB at 5K) are slow to touch for the first time when backed by
@@ -13,6 +17,13 @@ public:
     static QImage make(QSize size, QImage::Format format);
     // A deep copy of part of an image, in a buffer as above.
     static QImage copy(const QImage& source, const QRect& area);
+
+    struct Free {
+        void operator()(std::uint8_t* data) const { std::free(data); }
+    };
+    using Bytes = std::unique_ptr<std::uint8_t[], Free>;
+    // Uninitialised bytes for a large working buffer; null when there is no memory.
+    static Bytes bytes(std::size_t size);
 };
 
 } // namespace kestrova

@@ -1,5 +1,6 @@
 #include "KeyableWindow.h"
 
+#include <QApplication>
 #include <QResizeEvent>
 #include <QScreen>
 #include <QTimer>
@@ -57,6 +58,11 @@ void KeyableWindow::showEvent(QShowEvent* event) {
 }
 
 void KeyableWindow::takeKeyboard() {
+    // A dialog standing over this window (the editor's save alert) keeps the keyboard.
+    if (QWidget* modal = QApplication::activeModalWidget(); modal && modal != this) {
+        modal->activateWindow();
+        return;
+    }
     activateWindow();
     if (m_content)
         m_content->setFocus(Qt::ActiveWindowFocusReason);

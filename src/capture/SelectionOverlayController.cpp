@@ -1,7 +1,7 @@
 #include "SelectionOverlayController.h"
 
+#include "CaptureService.h"
 #include "KeyableWindow.h"
-#include "ScreenCapturer.h"
 #include "SelectionView.h"
 
 #include <QGuiApplication>
@@ -10,7 +10,8 @@
 
 namespace kestrova {
 
-SelectionOverlayController::SelectionOverlayController(QObject* parent) : QObject(parent) {}
+SelectionOverlayController::SelectionOverlayController(CaptureService& capture, QObject* parent)
+    : QObject(parent), m_capture(capture) {}
 
 SelectionOverlayController::~SelectionOverlayController() {
     for (const auto& window : m_windows) {
@@ -37,9 +38,9 @@ void SelectionOverlayController::begin(Completion completion) {
         return;
     }
 
-    const auto backend = ScreenCapturer::backend();
+    const auto backend = m_capture.backend();
     const bool live = !backend || backend->isCompositing();
-    ScreenCapturer::thaw();
+    m_capture.thaw();
     for (QScreen* screen : screens) {
         QImage still;
         if (!live) {
@@ -47,7 +48,7 @@ void SelectionOverlayController::begin(Completion completion) {
             // screen as it is now, and hand exactly that image on.
             if (auto grabbed = backend->grab(ScreenInfo::of(screen).nativeRect())) {
                 still = grabbed.value();
-                ScreenCapturer::freeze(screen, still);
+                m_capture.freeze(screen, still);
             }
         }
         auto* window = new KeyableWindow(screen, KeyableWindow::Kind::overlay, still.isNull());
@@ -89,7 +90,7 @@ void SelectionOverlayController::finish(QScreen* screen, std::optional<QRectF> r
     if (screen && rect && rect->width() >= 1 && rect->height() >= 1)
         result = SelectionResult{screen, *rect};
     else
-        ScreenCapturer::thaw();
+        m_capture.thaw();
 
     Completion completion = std::move(m_completion);
     m_completion = nullptr;

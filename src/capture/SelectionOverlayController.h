@@ -14,6 +14,8 @@ class QScreen;
 
 namespace kestrova {
 
+class CaptureService;
+
 // One selection: an overlay on every screen until the user drags out a region or
 // cancels. The completion runs exactly once, after the overlay has gone.
 class SelectionOverlayController final : public QObject {
@@ -21,7 +23,8 @@ class SelectionOverlayController final : public QObject {
 public:
     using Completion = std::function<void(std::optional<SelectionResult>)>;
 
-    explicit SelectionOverlayController(QObject* parent = nullptr);
+    // Takes still images from `capture` while no compositor runs; it must outlive this.
+    explicit SelectionOverlayController(CaptureService& capture, QObject* parent = nullptr);
     ~SelectionOverlayController() override;
 
     void begin(Completion completion);
@@ -32,6 +35,7 @@ public:
 private:
     void finish(QScreen* screen, std::optional<QRectF> rect);
 
+    CaptureService& m_capture;
     std::vector<QPointer<KeyableWindow>> m_windows;
     Completion m_completion;
     bool m_finished = false;

@@ -1,9 +1,9 @@
 #include "CanvasRenderer.h"
 
+#include "CaptureService.h"
 #include "EditorCanvas.h"
 #include "ImageBuffer.h"
 #include "ModelGeometry.h"
-#include "ScreenCapturer.h"
 #include "SizeLabel.h"
 
 #include <QPainter>
@@ -94,8 +94,13 @@ void CanvasRenderer::drawAnnotations(QPainter& painter,
 }
 
 std::optional<QImage> CanvasRenderer::flatten(const EditorCanvas& canvas) const {
-    const QRectF selection = canvas.selectionRect();
-    Expected<QImage> cropped = ScreenCapturer::crop(m_capture, m_screen, selection);
+    return flatten(m_capture, m_screen, canvas.selectionRect(), canvas.annotations());
+}
+
+std::optional<QImage>
+CanvasRenderer::flatten(const QImage& capture, const ScreenInfo& screen, const QRectF& selection,
+                        const std::vector<std::shared_ptr<Annotation>>& annotations) {
+    Expected<QImage> cropped = CaptureService::crop(capture, screen, selection);
     if (!cropped)
         return std::nullopt;
     // The crop is a fresh copy of its own: the annotations are painted straight into it
@@ -113,7 +118,7 @@ std::optional<QImage> CanvasRenderer::flatten(const EditorCanvas& canvas) const 
     painter.scale(1, -1);
     painter.translate(-selection.x(), -selection.y());
     painter.setClipRect(selection);
-    drawAnnotations(painter, canvas.annotations(), selection);
+    drawAnnotations(painter, annotations, selection);
     painter.end();
     return out;
 }

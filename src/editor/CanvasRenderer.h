@@ -31,8 +31,12 @@ public:
     void paint(QPainter& painter, const EditorCanvas& canvas, const QRectF& dirty) const;
 
     // The selection cropped from the capture with the annotations drawn in, at the
-    // crop's pixel size; nothing when the selection does not meet the capture.
+    // crop's pixel size; nothing when the selection does not meet the capture. The
+    // static form needs no renderer and runs on any thread.
     std::optional<QImage> flatten(const EditorCanvas& canvas) const;
+    static std::optional<QImage>
+    flatten(const QImage& capture, const ScreenInfo& screen, const QRectF& selection,
+            const std::vector<std::shared_ptr<Annotation>>& annotations);
 
     static void drawAnnotations(QPainter& painter,
                                 const std::vector<std::shared_ptr<Annotation>>& annotations,

@@ -185,6 +185,10 @@ void EditorView::undo() {
 }
 
 std::optional<QImage> EditorView::flatten() {
+    return flattenJob()();
+}
+
+std::function<std::optional<QImage>()> EditorView::flattenJob() {
     if (m_canvas.openText()) {
         if (m_textField)
             m_canvas.setPendingText(m_textField->text());
@@ -192,7 +196,12 @@ std::optional<QImage> EditorView::flatten() {
         closeTextField();
         update();
     }
-    return m_renderer.flatten(m_canvas);
+    // Copies (the capture is shared, not duplicated): the editor may change or go away
+    // while the job runs. Annotations are never changed once drawn.
+    return [capture = m_renderer.capture(), screen = m_renderer.screen(),
+            selection = m_canvas.selectionRect(), annotations = m_canvas.annotations()] {
+        return CanvasRenderer::flatten(capture, screen, selection, annotations);
+    };
 }
 
 void EditorView::render(QPainter& painter, const QRectF& dirty) const {

@@ -45,6 +45,9 @@ public:
     void undo();
     // Commits open text first; nothing when the selection does not meet the capture.
     std::optional<QImage> flatten();
+    // What flatten() does, as a job that holds copies of all it needs and may run on any
+    // thread later. An open text field is committed first.
+    std::function<std::optional<QImage>()> flattenJob();
 
     QLineEdit* activeTextField() const { return m_textField; }
 

@@ -3,7 +3,8 @@
 #include "EditorToolbar.h"
 #include "EditorView.h"
 #include "KeyableWindow.h"
-#include "ScreenCapturer.h"
+#include "ScreenshotWriter.h"
+#include "Settings.h"
 
 #include <QApplication>
 #include <QFutureWatcher>
@@ -14,11 +15,10 @@
 
 namespace kestrova {
 
-EditorWindowController::EditorWindowController(QObject* parent) : QObject(parent) {}
+EditorWindowController::EditorWindowController(ScreenshotWriter& writer, QObject* parent)
+    : QObject(parent), m_writer(writer) {}
 
 EditorWindowController::~EditorWindowController() {
-    if (m_saving)
-        QApplication::restoreOverrideCursor();
     if (m_window)
         m_window->close();
 }
@@ -62,51 +62,63 @@ void EditorWindowController::present(const QImage& image, QScreen* screen, const
 }
 
 void EditorWindowController::copy() {
-    if (m_editorView) {
-        if (const auto image = m_editorView->flatten())
-            ScreenCapturer::copyToClipboard(*image);
-    }
+    if (m_saving)
+        return;
+    if (m_editorView)
+        m_writer.copyToClipboard(m_editorView->flattenJob());
     dismiss();
 }
 
 void EditorWindowController::performSave() {
-    if (m_saving)
+    if (m_saving || !m_editorView)
         return;
-    const std::optional<QImage> image = m_editorView ? m_editorView->flatten() : std::nullopt;
-    if (!image) {
-        dismiss();
-        return;
-    }
-    // Encoding runs off the main thread; the editor waits, untouchable, until it is done.
+    // The settings of this moment; the pixels are made after the editor has gone.
+    const Settings& settings = Settings::shared();
+    const ScreenshotWriter::Target target{settings.imageFormat(), settings.saveFolderURL()};
+    auto job = m_editorView->flattenJob();
     m_saving = true;
-    m_editorView->setEnabled(false);
-    QApplication::setOverrideCursor(Qt::BusyCursor);
+    if (m_window)
+        m_window->hide();
+    if (onSaving)
+        onSaving();
+
     auto* watcher = new QFutureWatcher<Expected<QString>>(this);
     connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
         watcher->deleteLater();
         m_saving = false;
-        QApplication::restoreOverrideCursor();
-        if (m_editorView)
-            m_editorView->setEnabled(true);
         const Expected<QString> saved = watcher->result();
         if (saved) {
             dismiss();
             return;
         }
-        const QString description = saved.error().description;
-        std::fprintf(stderr, "kestrova: save failed — %s\n", qPrintable(description));
+        m_failure = saved.error().description;
+        std::fprintf(stderr, "kestrova: save failed — %s\n", qPrintable(m_failure));
         std::fflush(stderr);
-        // Keep the editor open: the capture and its annotations are not lost, and the
-        // user can copy instead or fix the folder and save again.
-        QMessageBox alert(QMessageBox::Warning, QStringLiteral("kestrova"),
-                          QStringLiteral("kestrova couldn't save the screenshot"), QMessageBox::Ok,
-                          m_window);
-        alert.setInformativeText(description);
-        alert.exec();
-        if (m_editorView)
-            m_editorView->setFocus();
+        // Nothing is lost: the editor comes back with its capture and annotations, and
+        // the user can copy instead or fix the folder and save again.
+        if (onSaveFailed)
+            onSaveFailed();
+        else
+            restoreAfterFailedSave();
     });
-    watcher->setFuture(ScreenCapturer::saveInBackground(*image));
+    watcher->setFuture(m_writer.save(std::move(job), target));
+}
+
+void EditorWindowController::restoreAfterFailedSave() {
+    if (!m_window)
+        return;
+    m_window->present(true);
+    auto* alert = new QMessageBox(QMessageBox::Warning, QStringLiteral("kestrova"),
+                                  QStringLiteral("kestrova couldn't save the screenshot"),
+                                  QMessageBox::Ok, m_window);
+    alert->setAttribute(Qt::WA_DeleteOnClose);
+    alert->setInformativeText(m_failure);
+    QPointer<EditorView> view(m_editorView);
+    connect(alert, &QMessageBox::finished, this, [view] {
+        if (view)
+            view->setFocus();
+    });
+    alert->open();
 }
 
 void EditorWindowController::dismiss() {

@@ -1,5 +1,8 @@
 #include "AppDelegate.h"
 
+#include "CaptureService.h"
+#include "ScreenshotWriter.h"
+
 #include "LaunchAtLogin.h"
 #include "TestSupport.h"
 
@@ -16,6 +19,8 @@ class AppDelegateTest final : public QObject {
     Q_OBJECT
 private:
     QTemporaryDir m_home;
+    CaptureService m_capture;
+    ScreenshotWriter m_writer;
 
     static int overlayWindows() {
         int n = 0;
@@ -31,7 +36,7 @@ private slots:
     }
 
     void menuHasTheSevenEntriesInOrder() {
-        AppDelegate delegate(nullptr);
+        AppDelegate delegate(nullptr, m_capture, m_writer);
         delegate.applicationDidFinishLaunching();
         const QList<QAction*> items = delegate.menu()->actions();
         QCOMPARE(items.size(), 7);
@@ -50,7 +55,7 @@ private slots:
     }
 
     void shortcutsWorkWhileTheMenuIsOpen() {
-        AppDelegate delegate(nullptr);
+        AppDelegate delegate(nullptr, m_capture, m_writer);
         delegate.applicationDidFinishLaunching();
         delegate.menu()->popup(QPoint(10, 10));
         QTest::keyClick(delegate.menu(), Qt::Key_Comma, Qt::ControlModifier);
@@ -63,7 +68,7 @@ private slots:
     }
 
     void openScreenshotsFolderCreatesItWithItsParents() {
-        AppDelegate delegate(nullptr);
+        AppDelegate delegate(nullptr, m_capture, m_writer);
         delegate.applicationDidFinishLaunching();
         const QString folder = m_home.path() + QStringLiteral("/Pictures/kestrova");
         QVERIFY(!QFileInfo::exists(m_home.path() + QStringLiteral("/Pictures")));
@@ -72,7 +77,7 @@ private slots:
     }
 
     void launchAtLoginItemShowsTheSystemsState() {
-        AppDelegate delegate(nullptr);
+        AppDelegate delegate(nullptr, m_capture, m_writer);
         delegate.applicationDidFinishLaunching();
         QAction* item = delegate.menu()->actions().at(4);
         item->trigger();
@@ -86,7 +91,7 @@ private slots:
     }
 
     void triggersAreIgnoredWhileSelecting() {
-        AppDelegate delegate(nullptr);
+        AppDelegate delegate(nullptr, m_capture, m_writer);
         delegate.applicationDidFinishLaunching();
         delegate.beginCapture();
         QVERIFY(delegate.isSelecting());

@@ -268,8 +268,9 @@ private slots:
         // Nothing is lost: copying still works.
         click(toolbarButton(copyButton));
         QVERIFY(windowGone(QStringLiteral("kestrova editor")));
-        QCOMPARE(test::decode(clipboardPng()).size(),
-                 QSize(selRight - selLeft, selBottom - selTop));
+        const QImage pasted = test::decode(clipboardPng()).convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(pasted.size(), QSize(selRight - selLeft, selBottom - selTop));
+        QVERIFY(test::near(pasted.pixel(100, 150), qRgb(230, 51, 46), 6)); // with its rectangle
     }
 
     void captureWhileEditingIsDropped() {

@@ -3,12 +3,13 @@
 // window, the editor and the clipboard, as one process.
 
 #include "AppDelegate.h"
+#include "CaptureService.h"
 #include "EditorToolbar.h"
 #include "EditorView.h"
 #include "HotKeyRecorderButton.h"
 #include "LaunchAtLogin.h"
 #include "Palette.h"
-#include "ScreenCapturer.h"
+#include "ScreenshotWriter.h"
 #include "Settings.h"
 #include "SwatchButton.h"
 #include "TestSupport.h"
@@ -127,6 +128,8 @@ class UserJourneysTest final : public QObject {
     Q_OBJECT
 private:
     QTemporaryDir m_home;
+    CaptureService m_capture;
+    ScreenshotWriter m_writer;
 
     QString pictures() const { return m_home.path() + QStringLiteral("/Pictures/kestrova"); }
 
@@ -167,14 +170,14 @@ private slots:
         QCOMPARE(test::run(QStringLiteral("xsetroot"),
                            {QStringLiteral("-solid"), QStringLiteral("#3366aa")}),
                  0);
-        ScreenCapturer::setBackend(X11CaptureBackend::connect());
-        QVERIFY(ScreenCapturer::backend());
+        m_capture.setBackend(X11CaptureBackend::connect());
+        QVERIFY(m_capture.backend());
     }
 
-    void cleanupTestCase() { ScreenCapturer::setBackend(nullptr); }
+    void cleanupTestCase() { m_capture.setBackend(nullptr); }
 
     void hotKeyChangedOrClearedInTheWindowTakesEffectAtOnce() {
-        AppDelegate delegate(X11HotKeyBackend::create());
+        AppDelegate delegate(X11HotKeyBackend::create(), m_capture, m_writer);
         delegate.applicationDidFinishLaunching();
         QVERIFY(delegate.hotKey().isRegistered());
         delegate.openSettings();
@@ -207,7 +210,7 @@ private slots:
     }
 
     void defaultsChosenInTheWindowReachTheNextEditorAndTheSavedImage() {
-        AppDelegate delegate(nullptr);
+        AppDelegate delegate(nullptr, m_capture, m_writer);
         delegate.applicationDidFinishLaunching();
         delegate.openSettings();
         QWidget* window = topLevel(QStringLiteral("kestrova Settings"));
@@ -239,7 +242,7 @@ private slots:
     }
 
     void typedTextReachesTheSavedAndTheCopiedImage() {
-        AppDelegate delegate(nullptr);
+        AppDelegate delegate(nullptr, m_capture, m_writer);
         delegate.applicationDidFinishLaunching();
         for (const bool save : {true, false}) {
             auto [view, toolbar] = openEditor(delegate);
@@ -289,9 +292,9 @@ private slots:
     }
 
     void toolbarFollowsTheSelectionAndCloseDismissesOnce() {
-        EditorWindowController editor;
+        EditorWindowController editor(m_writer);
         int dismissals = 0;
-        const QImage image = ScreenCapturer::backend()->grab({0, 0, 1920, 1200}).value().copy();
+        const QImage image = m_capture.backend()->grab({0, 0, 1920, 1200}).value().copy();
         QScreen* screen = QGuiApplication::primaryScreen();
         // 400 × 300 points at (400, 300) from the top-left: y-up (400, 1200 − 600).
         editor.present(image, screen, QRectF(selLeft, 1200 - selBottom, 400, 300),
@@ -322,13 +325,13 @@ private slots:
     }
 
     void captureFailureAlertLeadsWhereTheBackendSays() {
-        const auto real = ScreenCapturer::backend();
+        const auto real = m_capture.backend();
         QList<QUrl> opened;
         QDesktopServices::setUrlHandler(QStringLiteral("x-kestrova-test"), this, "recordUrl");
         connect(this, &UserJourneysTest::urlOpened, this, [&](const QUrl& u) { opened << u; });
         for (const QUrl& target : {QUrl(QStringLiteral("x-kestrova-test:panel")), QUrl()}) {
-            ScreenCapturer::setBackend(std::make_shared<FailingBackend>(target));
-            AppDelegate delegate(nullptr);
+            m_capture.setBackend(std::make_shared<FailingBackend>(target));
+            AppDelegate delegate(nullptr, m_capture, m_writer);
             delegate.applicationDidFinishLaunching();
             AlertAnswerer answerer(QStringLiteral("Open Settings"));
             delegate.beginCapture();
@@ -350,11 +353,58 @@ private slots:
             }
         }
         QDesktopServices::unsetUrlHandler(QStringLiteral("x-kestrova-test"));
-        ScreenCapturer::setBackend(real);
+        m_capture.setBackend(real);
+    }
+
+    void aFailedSaveWaitsForTheScreenThenComesBackWithItsWork() {
+        AppDelegate delegate(nullptr, m_capture, m_writer);
+        delegate.applicationDidFinishLaunching();
+        test::UnwritableFolder unwritable;
+        QVERIFY(QFileInfo(unwritable.path()).isDir());
+        Settings::shared().setSaveFolder(unwritable.path());
+        auto [view, toolbar] = openEditor(delegate);
+        QVERIFY(view && toolbar);
+        test::drag(selLeft + 100, selTop + 100, selLeft + 300, selTop + 200);
+        QCOMPARE(view->canvas().annotations().size(), std::size_t(1));
+
+        // Save, and start the next capture before the failure can arrive: the overlay
+        // the user is working in is not taken away from them.
+        toolbar->saveButton()->click();
+        QVERIFY(!topLevel(QStringLiteral("kestrova editor"))); // gone at once
+        QVERIFY(!delegate.isEditing());
+        delegate.beginCapture();
+        QVERIFY(delegate.isSelecting());
+        QTest::qWait(800); // the save has failed by now
+        QVERIFY(!topLevel(QStringLiteral("kestrova editor")));
+        QVERIFY(!QApplication::activeModalWidget());
+
+        // Once the overlay is gone, the editor comes back as it was, with the alert.
+        AlertAnswerer answerer(QStringLiteral("OK"));
+        key(QStringLiteral("Escape"));
+        QVERIFY(test::waitUntil([] { return topLevel(QStringLiteral("kestrova editor")); }));
+        QVERIFY(test::waitUntil([&] { return !answerer.texts.isEmpty(); }));
+        QCOMPARE(answerer.texts[0], QStringLiteral("kestrova couldn't save the screenshot"));
+        QVERIFY2(answerer.texts[1].contains(unwritable.path()), qPrintable(answerer.texts[1]));
+        QVERIFY(delegate.isEditing());
+        auto* back = inWindow<EditorView>(QStringLiteral("kestrova editor"));
+        QCOMPARE(back, view);
+        QCOMPARE(back->canvas().annotations().size(), std::size_t(1));
+        QCOMPARE(back->canvas().selectionRect(), QRectF(selLeft, 1200 - selBottom, 400, 300));
+
+        // Fixed folder, saved again: now it is written and the editor goes for good.
+        Settings::shared().setSaveFolder(m_home.path());
+        QTest::qWait(300);
+        click(inWindow<EditorToolbar>(QStringLiteral("kestrova editor"))->saveButton());
+        QVERIFY(test::waitUntil([&] { return !delegate.isEditing(); }));
+        QVERIFY(test::waitUntil([&] {
+            return !QDir(m_home.path()).entryList({QStringLiteral("kestrova_*.png")}).isEmpty();
+        }));
+        QVERIFY(!topLevel(QStringLiteral("kestrova editor")));
+        Settings::shared().setSaveFolder(pictures());
     }
 
     void launchAtLoginFailureAlertsAndTheCheckMarkFollowsTheSystem() {
-        AppDelegate delegate(nullptr);
+        AppDelegate delegate(nullptr, m_capture, m_writer);
         delegate.applicationDidFinishLaunching();
         QAction* item = trayItems(delegate)[4];
         QVERIFY(!item->isChecked());

@@ -1,4 +1,4 @@
-#include "ScreenCapturer.h"
+#include "ScreenshotWriter.h"
 
 #include "TestSupport.h"
 
@@ -7,6 +7,7 @@
 #include <QMimeData>
 #include <QProcess>
 #include <QTest>
+#include <QThread>
 
 using namespace kestrova;
 
@@ -28,7 +29,13 @@ private slots:
         QImage image(333, 127, QImage::Format_RGB32);
         image.fill(qRgb(10, 200, 30));
         image.setPixel(332, 126, qRgb(255, 0, 255));
-        ScreenCapturer::copyToClipboard(image);
+        ScreenshotWriter writer;
+        // The clipboard is ours at once, before the pixels are made.
+        writer.copyToClipboard([image] {
+            QThread::msleep(300);
+            return std::optional<QImage>(image);
+        });
+        QVERIFY(QApplication::clipboard()->mimeData()->hasFormat(QStringLiteral("image/png")));
 
         const QByteArray targets =
             xclip({QStringLiteral("-selection"), QStringLiteral("clipboard"), QStringLiteral("-t"),

@@ -1,7 +1,6 @@
-#include "ScreenCapturer.h"
+#include "ScreenshotWriter.h"
 
 #include "CaptureError.h"
-#include "Settings.h"
 #include "TestSupport.h"
 #include "Unwritable.h"
 
@@ -11,9 +10,15 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include <algorithm>
 #include <vector>
+
+#include <csignal>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace kestrova;
 
@@ -28,72 +33,29 @@ QImage pattern(int w, int h) {
     return image;
 }
 
-ScreenInfo screen(int w, int h, double scale) {
-    return {QStringLiteral("test"), QRect(0, 0, w, h), scale};
-}
-
 QStringList savedFiles(const QString& dir) {
     return QDir(dir).entryList(QDir::Files | QDir::Hidden, QDir::Name);
 }
 
 } // namespace
 
-class ScreenCapturerTest final : public QObject {
+class ScreenshotWriterTest final : public QObject {
     Q_OBJECT
 private:
     QTemporaryDir m_dir;
-    int m_n = 0;
 
-    std::unique_ptr<Settings> settingsSavingTo(const QString& folder, ImageFormat format) {
-        auto s = std::make_unique<Settings>(m_dir.filePath(QStringLiteral("s%1.conf").arg(++m_n)));
-        s->setImageFormat(format);
-        QDir().mkpath(folder);
-        s->setSaveFolder(folder);
-        return s;
+    static ScreenshotWriter::Target savingTo(const QString& folder, ImageFormat format) {
+        return {format, folder};
     }
 
 private slots:
     void initTestCase() { qputenv("HOME", m_dir.path().toUtf8()); }
 
-    void cropTurnsPointsIntoCaptureRows() {
-        const QImage capture = pattern(2880, 1800);
-        const auto cut =
-            ScreenCapturer::crop(capture, screen(1440, 900, 2), QRectF(100, 200, 300, 150));
-        QVERIFY(cut);
-        QCOMPARE(cut.value().size(), QSize(600, 300));
-        QCOMPARE(cut.value().pixel(0, 0), capture.pixel(200, 1100));
-        QCOMPARE(cut.value().pixel(599, 299), capture.pixel(799, 1399));
-    }
-
-    void cropAtTheScreenEdges() {
-        const QImage capture = pattern(800, 600);
-        const ScreenInfo s = screen(800, 600, 1);
-        const auto top = ScreenCapturer::crop(capture, s, QRectF(10, 500, 50, 100));
-        QVERIFY(top);
-        QCOMPARE(top.value().pixel(0, 0), capture.pixel(10, 0)); // top edge → row 0
-        const auto bottom = ScreenCapturer::crop(capture, s, QRectF(10, 0, 50, 100));
-        QCOMPARE(bottom.value().pixel(0, 99), capture.pixel(10, 599)); // ends at the last row
-
-        const auto partly = ScreenCapturer::crop(capture, s, QRectF(700, -50, 200, 100));
-        QVERIFY(partly);
-        QCOMPARE(partly.value().size(), QSize(100, 50));
-        QCOMPARE(partly.value().pixel(0, 0), capture.pixel(700, 550));
-
-        for (const QRectF& outside :
-             {QRectF(900, 100, 50, 50), QRectF(10, -200, 50, 100), QRectF(10, 10, 0, 50)}) {
-            const auto none = ScreenCapturer::crop(capture, s, outside);
-            QVERIFY(!none);
-            QVERIFY(CaptureError::is(none.error(), CaptureError::Kind::cropFailed));
-            QCOMPARE(none.error().description,
-                     QStringLiteral("Failed to crop the captured image to the selection."));
-        }
-    }
-
     void savesPngAndJpegUnderTheTimestampedName() {
         const QString folder = m_dir.filePath(QStringLiteral("out"));
         const QImage image = pattern(320, 200);
-        auto png = settingsSavingTo(folder, ImageFormat::png);
-        const auto savedPng = ScreenCapturer::save(image, *png);
+        const auto png = savingTo(folder, ImageFormat::png);
+        const auto savedPng = ScreenshotWriter::save(image, png);
         QVERIFY2(savedPng, qPrintable(savedPng ? QString() : savedPng.error().description));
         static const QRegularExpression name(
             QStringLiteral("/kestrova_\\d{4}-\\d\\d-\\d\\d_at_\\d\\d\\.\\d\\d\\.\\d\\d\\.png$"));
@@ -104,8 +66,8 @@ private slots:
         QCOMPARE(decoded.size(), image.size());
         QCOMPARE(decoded.convertToFormat(QImage::Format_RGB32), image);
 
-        auto jpg = settingsSavingTo(folder, ImageFormat::jpg);
-        const auto savedJpg = ScreenCapturer::save(image, *jpg);
+        const auto jpg = savingTo(folder, ImageFormat::jpg);
+        const auto savedJpg = ScreenshotWriter::save(image, jpg);
         QVERIFY(savedJpg.value().endsWith(QStringLiteral(".jpg")));
         QImageReader jpgReader(savedJpg.value());
         QCOMPARE(jpgReader.format(), QByteArray("jpeg"));
@@ -137,12 +99,12 @@ private slots:
 
     void sameSecondSavesKeepEveryFile() {
         const QString folder = m_dir.filePath(QStringLiteral("burst"));
-        auto s = settingsSavingTo(folder, ImageFormat::png);
+        const auto s = savingTo(folder, ImageFormat::png);
         QStringList paths;
         for (int i = 0; i < 4; ++i) {
             QImage image = pattern(40, 30);
             image.setPixel(0, 0, qRgb(i, i, i));
-            paths << ScreenCapturer::save(image, *s).value();
+            paths << ScreenshotWriter::save(image, s).value();
         }
         QCOMPARE(QSet<QString>(paths.begin(), paths.end()).size(), 4);
         QCOMPARE(savedFiles(folder).size(), 4);
@@ -156,79 +118,126 @@ private slots:
     }
 
     void missingFolderTreeIsCreated() {
-        const QString folder = m_dir.filePath(QStringLiteral("deep"));
-        auto s = settingsSavingTo(folder, ImageFormat::png);
-        QDir(folder).removeRecursively(); // chosen earlier, gone now: the default applies
-        const QString home = m_dir.filePath(QStringLiteral("newhome"));
-        qputenv("HOME", home.toUtf8());
-        const auto saved = ScreenCapturer::save(pattern(10, 10), *s);
-        qputenv("HOME", m_dir.path().toUtf8());
+        const QString folder = m_dir.filePath(QStringLiteral("deep/er/still"));
+        const auto saved =
+            ScreenshotWriter::save(pattern(10, 10), savingTo(folder, ImageFormat::png));
         QVERIFY(saved);
-        QCOMPARE(QFileInfo(saved.value()).absolutePath(),
-                 home + QStringLiteral("/Pictures/kestrova"));
+        QCOMPARE(QFileInfo(saved.value()).absolutePath(), folder);
     }
 
     void writeFailuresCarryTheSystemsDescriptionAndLeaveNothing() {
         test::UnwritableFolder unwritable;
-        auto s = settingsSavingTo(m_dir.filePath(QStringLiteral("x")), ImageFormat::png);
-        s->setSaveFolder(unwritable.path());
-        const auto denied = ScreenCapturer::save(pattern(10, 10), *s);
-        QVERIFY(!denied);
-        QVERIFY2(denied.error().description.contains(QStringLiteral("denied")),
-                 qPrintable(denied.error().description));
-        if (unwritable.isScratch())
-            QVERIFY(savedFiles(unwritable.path()).isEmpty());
+        for (const auto method :
+             {ScreenshotWriter::TemporaryFile::unnamed, ScreenshotWriter::TemporaryFile::named}) {
+            const auto denied = ScreenshotWriter::save(
+                pattern(10, 10), savingTo(unwritable.path(), ImageFormat::png), method);
+            QVERIFY(!denied);
+            const QString why = denied.error().description;
+            QVERIFY2(why.contains(QStringLiteral("denied")) ||
+                         why.contains(QStringLiteral("not permitted")),
+                     qPrintable(why));
+            if (unwritable.isScratch())
+                QVERIFY(savedFiles(unwritable.path()).isEmpty());
+        }
 
         // A file standing where the folder (or one of its parents) should be.
-        auto fallback = std::make_unique<Settings>(m_dir.filePath(QStringLiteral("fresh.conf")));
         for (const QString& blocker :
              {QStringLiteral("Pictures/kestrova"), QStringLiteral("Pictures")}) {
             const QString home =
                 m_dir.filePath(QStringLiteral("blocked-") + QString(blocker).replace(u'/', u'-'));
             QDir().mkpath(QFileInfo(home + u'/' + blocker).absolutePath());
             QVERIFY(QFile(home + u'/' + blocker).open(QIODevice::WriteOnly));
-            qputenv("HOME", home.toUtf8());
-            const auto blocked = ScreenCapturer::save(pattern(10, 10), *fallback);
-            qputenv("HOME", m_dir.path().toUtf8());
+            const auto blocked = ScreenshotWriter::save(
+                pattern(10, 10),
+                savingTo(home + QStringLiteral("/Pictures/kestrova"), ImageFormat::png));
             QVERIFY2(!blocked, qPrintable(blocked ? blocked.value() : QString()));
             QVERIFY2(blocked.error().description.contains(QStringLiteral("Not a directory")),
                      qPrintable(blocked.error().description));
         }
     }
 
-    void backgroundSaveUsesTheSettingsOfTheMomentItStarted() {
-        qputenv("XDG_CONFIG_HOME", m_dir.filePath(QStringLiteral("config")).toUtf8());
-        const QString folder = m_dir.filePath(QStringLiteral("background"));
+    void bothWaysOfWritingGiveOrdinaryFilesAndLeaveNothingElse() {
+        const mode_t saved = ::umask(027);
+        const QString folder = m_dir.filePath(QStringLiteral("modes"));
+        QStringList paths;
+        for (const auto method :
+             {ScreenshotWriter::TemporaryFile::unnamed, ScreenshotWriter::TemporaryFile::named})
+            paths << ScreenshotWriter::save(pattern(30, 20), savingTo(folder, ImageFormat::png),
+                                            method)
+                         .value();
+        ::umask(saved);
+        for (const QString& path : paths) {
+            struct stat info {};
+            QCOMPARE(::stat(QFile::encodeName(path).constData(), &info), 0);
+            QCOMPARE(info.st_mode & 0777, 0640u); // 0666 less the umask: not private
+            QCOMPARE(QImage(path).convertToFormat(QImage::Format_RGB32), pattern(30, 20));
+        }
+        QCOMPARE(savedFiles(folder).size(), 2);
+    }
+
+    void killedWhileSavingLeavesNoStrayOrBrokenFile() {
+        const QString folder = m_dir.filePath(QStringLiteral("killed"));
         QDir().mkpath(folder);
-        Settings::shared().setSaveFolder(folder);
-        Settings::shared().setImageFormat(ImageFormat::jpg);
-        auto future = ScreenCapturer::saveInBackground(pattern(64, 48));
-        Settings::shared().setImageFormat(ImageFormat::png); // too late to matter
-        future.waitForFinished();
-        const Expected<QString> saved = future.result();
+        const QImage big = pattern(5120, 2880); // a whole 5K screen at scale 2
+        for (const int afterMs : {5, 40, 120, 250, 400}) {
+            const pid_t child = ::fork();
+            QVERIFY(child >= 0);
+            if (child == 0) {
+                for (;;)
+                    (void)ScreenshotWriter::save(big, savingTo(folder, ImageFormat::png));
+            }
+            QThread::msleep(static_cast<unsigned long>(afterMs));
+            ::kill(child, SIGKILL);
+            ::waitpid(child, nullptr, 0);
+        }
+        // Only complete screenshots, each the whole image; no temporary files at all.
+        for (const QString& name : savedFiles(folder)) {
+            QVERIFY2(name.startsWith(QStringLiteral("kestrova_")) &&
+                         name.endsWith(QStringLiteral(".png")),
+                     qPrintable(name));
+            QImageReader reader(folder + u'/' + name);
+            const QImage image = reader.read();
+            QVERIFY2(!image.isNull(), qPrintable(name + u' ' + reader.errorString()));
+            QCOMPARE(image.size(), big.size());
+        }
+    }
+
+    void backgroundSavesRenderAfterTheCallerHasGone() {
+        const QString folder = m_dir.filePath(QStringLiteral("background"));
+        std::optional<QFuture<Expected<QString>>> future;
+        {
+            ScreenshotWriter writer;
+            QImage source = pattern(64, 48);
+            future = writer.save([source] { return std::optional<QImage>(source); },
+                                 savingTo(folder, ImageFormat::jpg));
+            source = QImage(); // the caller's copy is gone; the job kept its own
+        }                      // the writer waits for its saves before it goes
+        QVERIFY(future->isFinished());
+        const Expected<QString> saved = future->result();
         QVERIFY(saved);
         QCOMPARE(QFileInfo(saved.value()).absolutePath(), folder);
         QVERIFY(saved.value().endsWith(QStringLiteral(".jpg")));
         QCOMPARE(QImage(saved.value()).size(), QSize(64, 48));
+
+        // Nothing to render (the selection left the capture): an error, and no file.
+        ScreenshotWriter writer;
+        auto nothing =
+            writer.save([] { return std::optional<QImage>(); }, savingTo(folder, ImageFormat::png));
+        nothing.waitForFinished();
+        QVERIFY(!nothing.result());
+        QCOMPARE(savedFiles(folder).size(), 1);
     }
 
     void encodingFailsBeforeTheFolderIsLookedAt() {
-        auto s = settingsSavingTo(m_dir.filePath(QStringLiteral("never")), ImageFormat::png);
-        const auto failed = ScreenCapturer::save(QImage(), *s);
+        const auto failed = ScreenshotWriter::save(
+            QImage(), savingTo(m_dir.filePath(QStringLiteral("never")), ImageFormat::png));
         QVERIFY(!failed);
         QVERIFY(CaptureError::is(failed.error(), CaptureError::Kind::encodeFailed));
         QCOMPARE(failed.error().description,
                  QStringLiteral("Failed to encode the captured image."));
-    }
-
-    void captureWithoutADisplayFails() {
-        QVERIFY(!ScreenCapturer::backend());
-        auto future = ScreenCapturer::captureFullDisplay(nullptr);
-        QVERIFY(CaptureError::is(future.result().error(), CaptureError::Kind::noDisplay));
-        QCOMPARE(future.result().error().description,
-                 QStringLiteral("Could not find the display to capture."));
+        QVERIFY(!QFileInfo::exists(m_dir.filePath(QStringLiteral("never"))));
     }
 };
 
-QTEST_MAIN(ScreenCapturerTest)
-#include "tst_screencapturer.moc"
+QTEST_MAIN(ScreenshotWriterTest)
+#include "tst_screenshotwriter.moc"

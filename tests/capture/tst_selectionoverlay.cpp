@@ -1,6 +1,6 @@
 #include "SelectionOverlayController.h"
 
-#include "ScreenCapturer.h"
+#include "CaptureService.h"
 #include "TestSupport.h"
 #include "X11CaptureBackend.h"
 
@@ -45,13 +45,14 @@ class SelectionOverlayTest final : public QObject {
     Q_OBJECT
 private:
     std::shared_ptr<X11CaptureBackend> m_backend;
+    CaptureService m_capture;
 
     void dragOn(int x0, int y0, int x1, int y1) {
         test::drag(x0, y0, x1, y1, server->environment());
     }
 
     std::unique_ptr<SelectionOverlayController> begin(Outcome& outcome) {
-        auto controller = std::make_unique<SelectionOverlayController>();
+        auto controller = std::make_unique<SelectionOverlayController>(m_capture);
         controller->begin([&outcome](std::optional<SelectionResult> r) {
             outcome.called = true;
             outcome.result = r;
@@ -69,7 +70,7 @@ private slots:
         QCOMPARE(QGuiApplication::screens().size(), 2);
         m_backend = X11CaptureBackend::connect();
         QVERIFY(m_backend);
-        ScreenCapturer::setBackend(m_backend);
+        m_capture.setBackend(m_backend);
     }
 
     void everyScreenGetsAnOverlayAndTheDragNamesItsScreen() {
@@ -92,7 +93,7 @@ private slots:
         QVERIFY(test::waitUntil([&] { return controller->windows().empty(); }));
 
         // Without a compositor the overlay froze the screen, and that is the capture.
-        auto future = ScreenCapturer::captureFullDisplay(right);
+        auto future = m_capture.captureFullDisplay(right);
         QVERIFY(future.isFinished());
         const QImage captured = future.result().value();
         QCOMPARE(captured.size(),
@@ -112,7 +113,7 @@ private slots:
         QCOMPARE(outcome.result->rect.topLeft().x(), a.x());
         QCOMPARE(outcome.result->rect.width(), 400 / left->devicePixelRatio());
         QCOMPARE(outcome.result->rect.height(), 300 / left->devicePixelRatio());
-        ScreenCapturer::thaw();
+        m_capture.thaw();
     }
 
     void dragFromOneScreenIntoTheNextStaysOnTheFirst() {
@@ -132,13 +133,13 @@ private slots:
         QCOMPARE(outcome.result->rect.height(), 300 / scale);
         QVERIFY(outcome.result->rect.right() > left->geometry().width());
         // Cropping keeps only what lies on the screen.
-        auto future = ScreenCapturer::captureFullDisplay(left);
+        auto future = m_capture.captureFullDisplay(left);
         QVERIFY(future.isFinished());
-        const auto cropped = ScreenCapturer::crop(future.result().value(), ScreenInfo::of(left),
+        const auto cropped = CaptureService::crop(future.result().value(), ScreenInfo::of(left),
                                                   outcome.result->rect);
         QVERIFY(cropped);
         QCOMPARE(cropped.value().width(), 2560 - 2300);
-        ScreenCapturer::thaw();
+        m_capture.thaw();
     }
 
     void escapeRightAwayAndClicksCancel() {
@@ -169,7 +170,7 @@ private slots:
         dragOn(2560 + 100, 100, 2560 + 400, 300);
         QVERIFY(test::waitUntil([&] { return outcome.called; }));
         QVERIFY(outcome.result);
-        auto future = ScreenCapturer::captureFullDisplay(outcome.result->screen);
+        auto future = m_capture.captureFullDisplay(outcome.result->screen);
         QVERIFY(test::waitUntil([&] { return future.isFinished(); }, 5000));
         const QImage captured = future.result().value();
         // Read after the overlay left: the screen as it is without it, not dimmed.
@@ -200,9 +201,7 @@ int main(int argc, char** argv) {
         qputenv("QT_SCREEN_SCALE_FACTORS", QByteArray(scales).replace(',', ';'));
     QApplication app(argc, argv);
     SelectionOverlayTest test;
-    const int status = QTest::qExec(&test, argc, argv);
-    ScreenCapturer::setBackend(nullptr);
-    return status;
+    return QTest::qExec(&test, argc, argv);
 }
 
 #include "tst_selectionoverlay.moc"

@@ -1,10 +1,11 @@
 #include "EditorView.h"
 
+#include "CaptureService.h"
 #include "FreehandAnnotation.h"
 #include "LineAnnotation.h"
 #include "ModelGeometry.h"
 #include "Palette.h"
-#include "ScreenCapturer.h"
+#include "ScreenshotWriter.h"
 #include "SizeLabel.h"
 #include "TestSupport.h"
 
@@ -42,7 +43,7 @@ QImage onScreen(const EditorView& view, double scale) {
 
 // A round trip through PNG, as a saved or pasted image would make it.
 QImage decodedPng(const QImage& image) {
-    return test::decode(ScreenCapturer::encode(image, ImageFormat::png))
+    return test::decode(ScreenshotWriter::encode(image, ImageFormat::png).value())
         .convertToFormat(QImage::Format_RGB32);
 }
 
@@ -72,7 +73,7 @@ private slots:
         EditorView view(source, screen(800, 600, 2), QRectF(100, 100, 100, 50),
                         Palette::colors()[0], 4);
         const QImage expected =
-            ScreenCapturer::crop(source, screen(800, 600, 2), QRectF(100, 100, 100, 50)).value();
+            CaptureService::crop(source, screen(800, 600, 2), QRectF(100, 100, 100, 50)).value();
         QCOMPARE(decodedPng(*view.flatten()), expected);
     }
 

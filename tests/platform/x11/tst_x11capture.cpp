@@ -1,7 +1,7 @@
 #include "X11CaptureBackend.h"
 
 #include "CaptureError.h"
-#include "ScreenCapturer.h"
+#include "CaptureService.h"
 #include "TestSupport.h"
 
 #include <QApplication>
@@ -57,14 +57,15 @@ class X11CaptureTest final : public QObject {
     Q_OBJECT
 private:
     std::shared_ptr<X11CaptureBackend> m_backend;
+    CaptureService m_capture;
 
 private slots:
     void initTestCase() {
         m_backend = X11CaptureBackend::connect();
         QVERIFY(m_backend);
-        ScreenCapturer::setBackend(m_backend);
+        m_capture.setBackend(m_backend);
     }
-    void cleanupTestCase() { ScreenCapturer::setBackend(nullptr); }
+    void cleanupTestCase() { m_capture.setBackend(nullptr); }
 
     void captureIsTheScreenPixelForPixel() {
         QScreen* screen = QGuiApplication::primaryScreen();
@@ -75,7 +76,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QTest::qWait(300);
 
-        auto future = ScreenCapturer::captureFullDisplay(screen);
+        auto future = m_capture.captureFullDisplay(screen);
         test::waitUntil([&] { return future.isFinished(); }, 10000);
         const Expected<QImage> captured = future.result();
         QVERIFY2(captured, qPrintable(captured ? QString() : captured.error().description));

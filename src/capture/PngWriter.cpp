@@ -1,0 +1,233 @@
+#include "PngWriter.h"
+
+#include "CaptureError.h"
+#include "ImageBuffer.h"
+
+#include <libdeflate.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <thread>
+#include <vector>
+
+namespace kestrova {
+
+namespace {
+
+// The PNG filter types kestrova uses (3, "average", rarely wins on screen content).
+enum FilterType : std::uint8_t { none = 0, sub = 1, up = 2, paeth = 4 };
+
+struct CompressorDeleter {
+    void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
+};
+
+void put32(std::uint8_t* at, std::uint32_t v) {
+    at[0] = static_cast<std::uint8_t>(v >> 24);
+    at[1] = static_cast<std::uint8_t>(v >> 16);
+    at[2] = static_cast<std::uint8_t>(v >> 8);
+    at[3] = static_cast<std::uint8_t>(v);
+}
+
+// Appends a chunk whose data already stands at `out + 8` (length and type go before it,
+// the CRC after it); returns the chunk's whole size.
+std::size_t sealChunk(std::uint8_t* out, const char (&type)[5], std::size_t length) {
+    put32(out, static_cast<std::uint32_t>(length));
+    std::memcpy(out + 4, type, 4);
+    put32(out + 8 + length, libdeflate_crc32(0, out + 4, length + 4));
+    return length + 12;
+}
+
+// One row's pixels as PNG bytes: RGB or RGBA, 8 bits each, straight alpha.
+void unpackRow(const QImage& image, int y, bool alpha, std::uint8_t* out) {
+    const auto* px = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+    const int w = image.width();
+    if (alpha) {
+        for (int x = 0; x < w; ++x, out += 4) {
+            out[0] = static_cast<std::uint8_t>(qRed(px[x]));
+            out[1] = static_cast<std::uint8_t>(qGreen(px[x]));
+            out[2] = static_cast<std::uint8_t>(qBlue(px[x]));
+            out[3] = static_cast<std::uint8_t>(qAlpha(px[x]));
+        }
+        return;
+    }
+    for (int x = 0; x < w; ++x, out += 3) {
+        out[0] = static_cast<std::uint8_t>(qRed(px[x]));
+        out[1] = static_cast<std::uint8_t>(qGreen(px[x]));
+        out[2] = static_cast<std::uint8_t>(qBlue(px[x]));
+    }
+}
+
+// Filters `cur` (above it `prev`) with one filter type into `out`.
+void filterRow(FilterType type, const std::uint8_t* cur, const std::uint8_t* prev, std::size_t n,
+               std::size_t bpp, std::uint8_t* out) {
+    switch (type) {
+    case none:
+        std::memcpy(out, cur, n);
+        return;
+    case sub:
+        std::memcpy(out, cur, bpp);
+        for (std::size_t i = bpp; i < n; ++i)
+            out[i] = static_cast<std::uint8_t>(cur[i] - cur[i - bpp]);
+        return;
+    case up:
+        for (std::size_t i = 0; i < n; ++i)
+            out[i] = static_cast<std::uint8_t>(cur[i] - prev[i]);
+        return;
+    case paeth:
+        for (std::size_t i = 0; i < bpp; ++i)
+            out[i] = static_cast<std::uint8_t>(cur[i] - prev[i]);
+        // Written without branches so that the compiler can vectorise it: the predictor
+        // reads only the unfiltered bytes, so lanes do not depend on each other.
+        for (std::size_t i = bpp; i < n; ++i) {
+            const int a = cur[i - bpp], b = prev[i], c = prev[i - bpp];
+            const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
+            const int predicted = (pa <= pb && pa <= pc) ? a : (pb <= pc ? b : c);
+            out[i] = static_cast<std::uint8_t>(cur[i] - predicted);
+        }
+        return;
+    }
+}
+
+// How well a filtered row is likely to compress: the sum of its bytes read as signed
+// magnitudes (smaller is better), the usual heuristic.
+std::uint32_t cost(const std::uint8_t* row, std::size_t n) {
+    std::uint32_t sum = 0;
+    for (std::size_t i = 0; i < n; ++i)
+        sum += static_cast<std::uint32_t>(std::abs(static_cast<std::int8_t>(row[i])));
+    return sum;
+}
+
+// Filters rows [first, last) into `raw` (one filter byte, then the row, per row).
+void filterRows(const QImage& image, bool alpha, PngWriter::Filter filter, int first, int last,
+                std::uint8_t* raw) {
+    const std::size_t bpp = alpha ? 4 : 3;
+    const std::size_t n = std::size_t(image.width()) * bpp;
+    std::vector<std::uint8_t> rows(3 * n, 0);
+    std::uint8_t* prev = rows.data();
+    std::uint8_t* cur = prev + n;
+    std::uint8_t* trial = cur + n;
+    if (first > 0)
+        unpackRow(image, first - 1, alpha, prev);
+    for (int y = first; y < last; ++y) {
+        unpackRow(image, y, alpha, cur);
+        std::uint8_t* out = raw + std::size_t(y) * (n + 1);
+        FilterType chosen = none;
+        switch (filter) {
+        case PngWriter::Filter::none:
+            break;
+        case PngWriter::Filter::sub:
+            chosen = sub;
+            break;
+        case PngWriter::Filter::up:
+            chosen = up;
+            break;
+        case PngWriter::Filter::paeth:
+            chosen = paeth;
+            break;
+        case PngWriter::Filter::adaptive: {
+            // Try each; keep the cheapest in `out`, using `trial` for the others.
+            filterRow(sub, cur, prev, n, bpp, out + 1);
+            std::uint32_t best = cost(out + 1, n);
+            chosen = sub;
+            for (const FilterType t : {up, paeth}) {
+                filterRow(t, cur, prev, n, bpp, trial);
+                const std::uint32_t c = cost(trial, n);
+                if (c < best) {
+                    best = c;
+                    chosen = t;
+                    std::memcpy(out + 1, trial, n);
+                }
+            }
+            out[0] = chosen;
+            std::swap(prev, cur);
+            continue;
+        }
+        }
+        out[0] = chosen;
+        filterRow(chosen, cur, prev, n, bpp, out + 1);
+        std::swap(prev, cur);
+    }
+}
+
+} // namespace
+
+Expected<QByteArray> PngWriter::encode(const QImage& image) {
+    return encode(image, Options{});
+}
+
+Expected<QByteArray> PngWriter::encode(const QImage& source, const Options& options) {
+    if (source.isNull())
+        return CaptureError::make(CaptureError::Kind::encodeFailed);
+    const bool alpha = source.hasAlphaChannel();
+    const QImage::Format wanted = alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32;
+    const QImage image = source.format() == wanted ? source : source.convertToFormat(wanted);
+    if (image.isNull())
+        return CaptureError::make(CaptureError::Kind::encodeFailed);
+
+    const int w = image.width();
+    const int h = image.height();
+    const std::size_t rowBytes = std::size_t(w) * (alpha ? 4 : 3) + 1;
+    const std::size_t rawBytes = rowBytes * std::size_t(h);
+    const auto raw = ImageBuffer::bytes(rawBytes);
+    if (!raw)
+        return CaptureError::make(CaptureError::Kind::encodeFailed);
+
+    // Rows are independent once the row above is known: split them among the cores.
+    const int cores = options.threads > 0 ? options.threads
+                                          : std::max(1, int(std::thread::hardware_concurrency()));
+    const int parts = std::clamp(h / 64, 1, cores);
+    std::vector<std::thread> helpers;
+    for (int p = 1; p < parts; ++p)
+        helpers.emplace_back(filterRows, std::cref(image), alpha, options.filter,
+                             int(std::int64_t(h) * p / parts),
+                             int(std::int64_t(h) * (p + 1) / parts), raw.get());
+    filterRows(image, alpha, options.filter, 0, h / parts, raw.get());
+    for (std::thread& t : helpers)
+        t.join();
+
+    const std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor(
+        libdeflate_alloc_compressor(std::clamp(options.level, 1, 12)));
+    if (!compressor)
+        return CaptureError::make(CaptureError::Kind::encodeFailed);
+    const std::size_t bound = libdeflate_zlib_compress_bound(compressor.get(), rawBytes);
+
+    // Signature, IHDR, pHYs, IDAT (one chunk: its length field holds up to 2^31 - 1), IEND.
+    constexpr std::size_t head = 8 + (12 + 13) + (12 + 9);
+    if (bound > 0x7fffffffu - head - 24)
+        return CaptureError::make(CaptureError::Kind::encodeFailed);
+    const auto file = ImageBuffer::bytes(head + 12 + bound + 12);
+    if (!file)
+        return CaptureError::make(CaptureError::Kind::encodeFailed);
+    std::uint8_t* out = file.get();
+    constexpr std::uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    std::memcpy(out, signature, 8);
+    std::size_t at = 8;
+
+    std::uint8_t* ihdr = out + at + 8;
+    put32(ihdr, static_cast<std::uint32_t>(w));
+    put32(ihdr + 4, static_cast<std::uint32_t>(h));
+    ihdr[8] = 8;                        // bits per channel
+    ihdr[9] = alpha ? 6 : 2;            // RGBA or RGB
+    ihdr[10] = ihdr[11] = ihdr[12] = 0; // deflate, standard filters, no interlace
+    at += sealChunk(out + at, "IHDR", 13);
+
+    std::uint8_t* phys = out + at + 8;
+    const auto dpm = static_cast<std::uint32_t>(std::max(1, options.dotsPerMeter));
+    put32(phys, dpm);
+    put32(phys + 4, dpm);
+    phys[8] = 1; // per metre
+    at += sealChunk(out + at, "pHYs", 9);
+
+    const std::size_t packed =
+        libdeflate_zlib_compress(compressor.get(), raw.get(), rawBytes, out + at + 8, bound);
+    if (packed == 0)
+        return CaptureError::make(CaptureError::Kind::encodeFailed);
+    at += sealChunk(out + at, "IDAT", packed);
+    at += sealChunk(out + at, "IEND", 0);
+    return QByteArray(reinterpret_cast<const char*>(out), static_cast<qsizetype>(at));
+}
+
+} // namespace kestrova

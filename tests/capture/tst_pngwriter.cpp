@@ -1,0 +1,116 @@
+#include "PngWriter.h"
+
+#include "TestSupport.h"
+
+#include <QBuffer>
+#include <QImageReader>
+#include <QPainter>
+#include <QRandomGenerator>
+#include <QTest>
+
+using namespace kestrova;
+
+namespace {
+
+QImage noise(int w, int h, QImage::Format format, quint32 seed) {
+    QImage image(w, h, format);
+    QRandomGenerator random(seed);
+    for (int y = 0; y < h; ++y) {
+        auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < w; ++x)
+            row[x] = random.generate();
+    }
+    if (format == QImage::Format_RGB32)
+        return image.convertToFormat(QImage::Format_RGB32); // the top byte means nothing
+    return image;
+}
+
+// Something like a desktop: flat areas, gradients, text and a photo-like patch.
+QImage desktopLike(int w, int h) {
+    QImage image(w, h, QImage::Format_RGB32);
+    QPainter p(&image);
+    p.fillRect(image.rect(), QColor(0x2b, 0x2d, 0x31));
+    QLinearGradient gradient(0, 0, w, h);
+    gradient.setColorAt(0, Qt::darkBlue);
+    gradient.setColorAt(1, QColor(250, 200, 120));
+    p.fillRect(QRect(w / 2, 0, w / 2, h / 3), gradient);
+    p.setPen(Qt::white);
+    for (int y = 20; y < h; y += 18)
+        p.drawText(10, y, QStringLiteral("int main(int argc, char** argv) { return %1; }").arg(y));
+    p.end();
+    QImage patch = noise(w / 4, h / 4, QImage::Format_RGB32, 7);
+    QPainter(&image).drawImage(w / 2, h / 2, patch);
+    return image;
+}
+
+QImage decoded(const QByteArray& png) {
+    QBuffer buffer;
+    buffer.setData(png);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, "png");
+    return reader.read();
+}
+
+} // namespace
+
+class PngWriterTest final : public QObject {
+    Q_OBJECT
+private slots:
+    void roundTripsPixelExactly_data() {
+        QTest::addColumn<QImage>("image");
+        QTest::newRow("noise") << noise(257, 131, QImage::Format_RGB32, 1);
+        QTest::newRow("noise with alpha") << noise(99, 64, QImage::Format_ARGB32, 2);
+        QTest::newRow("desktop") << desktopLike(1280, 800);
+        QTest::newRow("one pixel") << noise(1, 1, QImage::Format_RGB32, 3);
+        QTest::newRow("one column") << noise(1, 300, QImage::Format_RGB32, 4);
+        QTest::newRow("one row") << noise(300, 1, QImage::Format_RGB32, 5);
+        QTest::newRow("grey") << desktopLike(64, 64).convertToFormat(QImage::Format_Grayscale8);
+        QImage premultiplied = noise(80, 60, QImage::Format_ARGB32, 6);
+        QTest::newRow("premultiplied")
+            << premultiplied.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    }
+
+    void roundTripsPixelExactly() {
+        QFETCH(QImage, image);
+        const bool alpha = image.hasAlphaChannel();
+        const QImage::Format plain = alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32;
+        for (const auto filter :
+             {PngWriter::Filter::none, PngWriter::Filter::sub, PngWriter::Filter::up,
+              PngWriter::Filter::paeth, PngWriter::Filter::adaptive}) {
+            for (const int threads : {1, 2, 3}) {
+                const auto png = PngWriter::encode(image, {2, filter, threads});
+                QVERIFY(png);
+                const QImage back = decoded(png.value());
+                QCOMPARE(back.size(), image.size());
+                QCOMPARE(back.hasAlphaChannel(), alpha);
+                QCOMPARE(back.convertToFormat(plain), image.convertToFormat(plain));
+            }
+        }
+    }
+
+    void largestSelectionAtScaleTwoRoundTrips() {
+        // A whole 2560 × 1440-point screen at scale 2: 59 MB of pixels.
+        const QImage image = desktopLike(5120, 2880);
+        const auto png = PngWriter::encode(image);
+        QVERIFY(png);
+        QCOMPARE(decoded(png.value()), image);
+    }
+
+    void writesTheResolutionAndNothingMore() {
+        QImage image = desktopLike(40, 30);
+        image.setDotsPerMeterX(5669);
+        const QByteArray png = PngWriter::encode(image).value();
+        QVERIFY(png.startsWith("\x89PNG\r\n\x1a\n"));
+        QVERIFY(png.endsWith(QByteArray("IEND\xae\x42\x60\x82", 8)));
+        // 72 dpi (a pixel per point) whatever the image says, unless asked otherwise.
+        QCOMPARE(decoded(png).dotsPerMeterX(), 2835);
+        QCOMPARE(decoded(png).dotsPerMeterY(), 2835);
+        PngWriter::Options options;
+        options.dotsPerMeter = 5669;
+        QCOMPARE(decoded(PngWriter::encode(image, options).value()).dotsPerMeterY(), 5669);
+        QVERIFY(!PngWriter::encode(QImage()));
+    }
+};
+
+QTEST_MAIN(PngWriterTest)
+#include "tst_pngwriter.moc"
