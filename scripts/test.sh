@@ -75,20 +75,16 @@ start_display -extension MIT-SHM
 plain_display=$started_display
 sleep 1
 
-suite() { # build folder, ctest arguments…
-  local folder=$1
-  shift
-  (cd "$folder" && ctest --output-on-failure -j2 --timeout 300 "$@")
-  # The capture tests and the end-to-end test again, on the server without MIT-SHM.
-  (cd "$folder" && DISPLAY=$plain_display ctest --output-on-failure --timeout 300 \
-    -L capture "$@")
-}
-suite "$root/build" "$@"
+cd "$root/build"
+ctest --output-on-failure -j2 --timeout 300 "$@"
+# The capture tests and the end-to-end test again, on the server without MIT-SHM.
+DISPLAY=$plain_display ctest --output-on-failure --timeout 300 -L capture "$@"
 
 if [ -n "${CI:-}" ]; then
   build "$root/build-sanitize" -DKESTROVA_SANITIZE=ON -DKESTROVA_BUILD_BENCH=OFF
   export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
   export LSAN_OPTIONS=suppressions=$root/tests/sanitizers/lsan.supp:print_suppressions=0
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-  suite "$root/build-sanitize" "$@"
+  cd "$root/build-sanitize"
+  ctest --output-on-failure -j2 --timeout 600 "$@"
 fi
