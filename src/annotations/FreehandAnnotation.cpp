@@ -1,5 +1,6 @@
 #include "FreehandAnnotation.h"
 
+#include "ModelGeometry.h"
 #include "StrokeStyle.h"
 
 #include <QPainter>
@@ -16,6 +17,13 @@ void FreehandAnnotation::add(QPointF point) {
     m_pointBounds.setCoords(
         std::min(m_pointBounds.left(), point.x()), std::min(m_pointBounds.top(), point.y()),
         std::max(m_pointBounds.right(), point.x()), std::max(m_pointBounds.bottom(), point.y()));
+}
+
+QRectF FreehandAnnotation::extendTo(QPointF p) {
+    const QPointF last = m_points.back();
+    add(p);
+    const double reach = m_thickness / 2 + 2;
+    return geometry::inset(geometry::spanning(last, p), -reach);
 }
 
 QRectF FreehandAnnotation::bounds() const {

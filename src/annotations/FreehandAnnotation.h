@@ -17,6 +17,8 @@ public:
     FreehandAnnotation(QPointF start, QColor color, double thickness);
 
     void add(QPointF point);
+    // Adds the point: only the newest segment's surroundings change.
+    QRectF extendTo(QPointF p) override;
     const std::vector<QPointF>& points() const { return m_points; }
     QColor color() const { return m_color; }
     double thickness() const { return m_thickness; }

@@ -26,6 +26,8 @@ public:
 
     void draw(QPainter& painter) const override;
     QRectF bounds() const override;
+    // Text is typed into a field and placed whole: dragging changes nothing.
+    QRectF extendTo(QPointF) override { return {}; }
 
 private:
     QString m_text;

@@ -1,11 +1,7 @@
 #include "EditorCanvas.h"
 
-#include "ArrowAnnotation.h"
-#include "EllipseAnnotation.h"
-#include "FreehandAnnotation.h"
-#include "LineAnnotation.h"
+#include "AnnotationFactory.h"
 #include "ModelGeometry.h"
-#include "RectangleAnnotation.h"
 #include "TextAnnotation.h"
 
 #include <algorithm>
@@ -57,10 +53,6 @@ std::array<QPointF, 8> EditorCanvas::handlePositions(const QRectF& r) {
             QPointF(maxX, minY), QPointF(midX, minY), QPointF(minX, minY), QPointF(minX, midY)};
 }
 
-QPointF EditorCanvas::handlePosition(Handle handle) const {
-    return handlePositions(m_selectionRect)[static_cast<std::size_t>(handle)];
-}
-
 std::optional<EditorCanvas::Handle> EditorCanvas::handleAt(QPointF p) const {
     const auto points = handlePositions(m_selectionRect);
     for (const Handle handle : allHandles) {
@@ -94,33 +86,13 @@ EditorCanvas::Press EditorCanvas::press(QPointF p) {
     }
 
     const ToolSettings s = settings(m_activeTool);
-    switch (m_activeTool) {
-    case Tool::text:
+    if (m_activeTool == Tool::text) {
         m_openText = OpenText{p, s.textSize, s.color, QString()};
         m_mode = Mode::none;
         return Press::openedText;
-    case Tool::rectangle:
-        m_drawing = std::make_shared<RectangleAnnotation>(p, p, s.color, s.thickness);
-        break;
-    case Tool::ellipse:
-        m_drawing = std::make_shared<EllipseAnnotation>(p, p, s.color, s.thickness);
-        break;
-    case Tool::arrow:
-        m_drawing = std::make_shared<ArrowAnnotation>(p, p, s.color, s.thickness);
-        break;
-    case Tool::line:
-        m_drawing = std::make_shared<LineAnnotation>(p, p, s.color, s.thickness);
-        break;
-    case Tool::pencil:
-        m_drawing = std::make_shared<FreehandAnnotation>(p, s.color, s.thickness);
-        break;
-    case Tool::marker: {
-        QColor translucent = s.color;
-        translucent.setAlphaF(0.4f); // replaced, not multiplied
-        m_drawing = std::make_shared<FreehandAnnotation>(p, translucent, s.thickness * 4);
-        break;
     }
-    }
+    m_drawing = AnnotationFactory::create(m_activeTool, p, s);
+    m_drawingChange = m_drawing->bounds();
     m_annotations.push_back(m_drawing);
     m_mode = Mode::drawing;
     return Press::drawing;
@@ -131,10 +103,7 @@ bool EditorCanvas::drag(QPointF p) {
     case Mode::none:
         return false;
     case Mode::drawing:
-        if (auto* shape = dynamic_cast<TwoPointAnnotation*>(m_drawing.get()))
-            shape->setEnd(p);
-        else if (auto* stroke = dynamic_cast<FreehandAnnotation*>(m_drawing.get()))
-            stroke->add(p);
+        m_drawingChange = m_drawing->extendTo(p);
         return false;
     case Mode::resizing: {
         const double x = std::min(std::max(p.x(), 0.0), m_bounds.width());
@@ -172,14 +141,9 @@ bool EditorCanvas::drag(QPointF p) {
 }
 
 void EditorCanvas::release() {
-    if (m_mode == Mode::drawing) {
-        if (auto* shape = dynamic_cast<TwoPointAnnotation*>(m_drawing.get())) {
-            const QPointF d = shape->end() - shape->start();
-            if (std::hypot(d.x(), d.y()) < minimumShapeLength && !m_annotations.empty() &&
-                m_annotations.back() == m_drawing)
-                m_annotations.pop_back();
-        }
-    }
+    if (m_mode == Mode::drawing && m_drawing->isTooSmallToKeep() && !m_annotations.empty() &&
+        m_annotations.back() == m_drawing)
+        m_annotations.pop_back();
     m_drawing.reset();
     m_mode = Mode::none;
 }

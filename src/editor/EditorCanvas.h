@@ -32,8 +32,6 @@ public:
     static constexpr double handleReach = 8;
     static constexpr double borderBand = 6;
     static constexpr double minimumSelection = 10;
-    // Two-point shapes shorter than this are taken for a click and dropped.
-    static constexpr double minimumShapeLength = 3;
 
     enum class Press { committedText, openedText, resizing, moving, drawing, none };
 
@@ -62,9 +60,10 @@ public:
     const std::vector<std::shared_ptr<Annotation>>& annotations() const { return m_annotations; }
     // The annotation the current gesture draws, if any.
     std::shared_ptr<Annotation> drawing() const { return m_drawing; }
+    // Where the shape being drawn changed with the last press or drag (y-up points).
+    QRectF drawingChange() const { return m_drawingChange; }
 
     static std::array<QPointF, 8> handlePositions(const QRectF& rect);
-    QPointF handlePosition(Handle handle) const;
     std::optional<Handle> handleAt(QPointF p) const;
 
     // The gesture. Each returns whether the selection changed.
@@ -93,6 +92,7 @@ private:
     Mode m_mode = Mode::none;
     Handle m_handle = Handle::topLeft;
     std::shared_ptr<Annotation> m_drawing;
+    QRectF m_drawingChange;
     QPointF m_lastPoint;
     std::optional<OpenText> m_openText;
 };

@@ -1,6 +1,5 @@
 #include "EditorView.h"
 
-#include "FreehandAnnotation.h"
 #include "ModelGeometry.h"
 #include "Settings.h"
 #include "TextAnnotation.h"
@@ -17,7 +16,6 @@ namespace kestrova {
 EditorView::EditorView(QImage image, QScreen* screen, QRectF selection, QWidget* parent)
     : EditorView(std::move(image), ScreenInfo::of(screen), selection,
                  Settings::shared().defaultColor(), Settings::shared().defaultThickness(), parent) {
-    m_owningScreen = screen;
 }
 
 EditorView::EditorView(QImage image, ScreenInfo screen, QRectF selection, QColor defaultColor,
@@ -70,28 +68,22 @@ QRect EditorView::pressAt(QPointF p) {
         openTextField();
         return {};
     case EditorCanvas::Press::drawing:
-        return updateModelRect(m_canvas.drawing()->bounds());
+        return updateModelRect(m_canvas.drawingChange());
     default:
         return {};
     }
 }
 
 QRect EditorView::dragTo(QPointF p) {
-    const auto drawing = m_canvas.drawing();
-    // A stroke only changes around its newest segment; a shape anywhere it was or is.
-    const auto* stroke = dynamic_cast<const FreehandAnnotation*>(drawing.get());
-    const QPointF lastPoint = stroke ? stroke->points().back() : QPointF();
-    const QRectF before = drawing && !stroke ? drawing->bounds() : QRectF();
+    const bool drawing = m_canvas.drawing() != nullptr;
     if (m_canvas.drag(p)) {
         if (onSelectionChanged)
             onSelectionChanged();
         return updateAll();
     }
-    if (stroke) {
-        const double reach = stroke->thickness() / 2 + 2;
-        return updateModelRect(geometry::inset(geometry::spanning(lastPoint, p), -reach));
-    }
-    return drawing ? updateModelRect(before.united(drawing->bounds())) : QRect();
+    // Only what the shape says changed: a stroke's newest segment, a shape's old and
+    // new extent.
+    return drawing ? updateModelRect(m_canvas.drawingChange()) : QRect();
 }
 
 QRect EditorView::releaseAt() {

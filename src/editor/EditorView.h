@@ -35,7 +35,6 @@ public:
     void setActiveTool(Tool tool) { m_canvas.setActiveTool(tool); }
     QRectF selectionRect() const { return m_canvas.selectionRect(); }
     void setSelectionRect(QRectF rect) { m_canvas.setSelectionRect(rect); }
-    QPointer<QScreen> owningScreen() const { return m_owningScreen; }
 
     ToolSettings settings(Tool tool) const { return m_canvas.settings(tool); }
     void setColor(QColor color, Tool tool) { m_canvas.setColor(color, tool); }
@@ -76,7 +75,6 @@ private:
     QRect updateModelRect(const QRectF& modelRect);
     QRect updateAll();
 
-    QPointer<QScreen> m_owningScreen;
     EditorCanvas m_canvas;
     CanvasRenderer m_renderer;
     QLineEdit* m_textField = nullptr;
