@@ -10,7 +10,7 @@ namespace kestrova {
 
 // A value or the Error that prevented it. Small stand-in for std::expected,
 // which the toolchain of our oldest supported distribution lacks.
-template <typename T> class Expected final {
+template <typename T> class [[nodiscard]] Expected final {
 public:
     // An empty result (no value and a blank error), for containers that need one.
     Expected() : m_data(std::in_place_index<1>, Error{}) {}
@@ -28,7 +28,8 @@ private:
     std::variant<T, Error> m_data;
 };
 
-// The result of an operation with nothing to return but that can fail.
+// The result of an operation with nothing to return but that can fail. An alias cannot
+// carry [[nodiscard]]: every function returning one is marked itself.
 using Status = std::optional<Error>;
 
 } // namespace kestrova

@@ -13,7 +13,7 @@ public:
     virtual ~HotKeyBackend() = default;
 
     // Grabs the combination; on failure nothing of it stays grabbed.
-    virtual Status grab(std::uint32_t virtualKey, std::uint32_t carbonModifiers) = 0;
+    [[nodiscard]] virtual Status grab(std::uint32_t virtualKey, std::uint32_t carbonModifiers) = 0;
     // Releases whatever is grabbed; harmless when nothing is.
     virtual void release() = 0;
 
@@ -27,7 +27,7 @@ protected:
 // Registers nothing: for sessions without a supported service, and for tests.
 class NullHotKeyBackend final : public HotKeyBackend {
 public:
-    Status grab(std::uint32_t, std::uint32_t) override { return std::nullopt; }
+    [[nodiscard]] Status grab(std::uint32_t, std::uint32_t) override { return std::nullopt; }
     void release() override {}
 };
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <Qt>
 
 #include <cstdint>
@@ -16,6 +17,8 @@ public:
     static std::optional<std::uint32_t> fromXKeycode(std::uint32_t xKeycode);
     // For key events that carry no scan code (offscreen platform): by Qt's key.
     static std::optional<std::uint32_t> fromQtKey(int key);
+    // The name shown for a key, if the table has one.
+    static std::optional<QString> name(std::uint32_t virtualKey);
 
     static constexpr std::uint32_t escape = 53;
 };

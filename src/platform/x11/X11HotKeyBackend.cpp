@@ -189,7 +189,12 @@ bool X11HotKeyBackend::nativeEventFilter(const QByteArray& eventType, void* mess
         if (m_wanted) {
             ungrabCurrent();
             m_masks = readModifierMasks();
-            grabCurrent();
+            if (const Status failure = grabCurrent())
+                std::fprintf(stderr,
+                             "kestrova: couldn't register the shortcut %s again after the "
+                             "keyboard changed — %s\n",
+                             qPrintable(KeyNames::string(m_wanted->first, m_wanted->second)),
+                             qPrintable(failure->description));
         }
         return false;
     }

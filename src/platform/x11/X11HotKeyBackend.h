@@ -20,7 +20,7 @@ public:
     static std::unique_ptr<X11HotKeyBackend> create();
     ~X11HotKeyBackend() override;
 
-    Status grab(std::uint32_t virtualKey, std::uint32_t carbonModifiers) override;
+    [[nodiscard]] Status grab(std::uint32_t virtualKey, std::uint32_t carbonModifiers) override;
     void release() override;
 
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
@@ -34,7 +34,7 @@ private:
         std::uint16_t numLock = 0;
     };
     Masks readModifierMasks() const;
-    Status grabCurrent();
+    [[nodiscard]] Status grabCurrent();
     void ungrabCurrent();
     std::uint16_t xModifiers(std::uint32_t carbon) const;
     std::vector<std::uint16_t> lockVariants() const;

@@ -15,7 +15,7 @@ public:
     // True exactly when our autostart entry exists and is not hidden or disabled.
     static bool isEnabled();
     // Writes (atomically) or removes the entry; does nothing when already as asked.
-    static Status setEnabled(bool on);
+    [[nodiscard]] static Status setEnabled(bool on);
 
     static QString entryPath();
     // The headline of the alert shown when a change fails.
