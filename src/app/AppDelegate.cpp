@@ -5,6 +5,7 @@
 #include "CaptureService.h"
 #include "EditorWindowController.h"
 #include "LaunchAtLogin.h"
+#include "LaunchAtLoginAlert.h"
 #include "ScreenshotWriter.h"
 #include "SelectionOverlayController.h"
 #include "Settings.h"
@@ -128,8 +129,10 @@ void AppDelegate::registerHotKey() {
 }
 
 void AppDelegate::menuCapture() {
-    // Let the menu leave the screen (and what it covered repaint) before it is read.
-    QTimer::singleShot(200, this, &AppDelegate::beginCapture);
+    // The menu has hidden itself before its item fires; a round trip to the display
+    // server makes sure it has left the screen before the screen is read.
+    QGuiApplication::sync();
+    beginCapture();
 }
 
 void AppDelegate::beginCapture() {
@@ -219,23 +222,28 @@ void AppDelegate::bringBackFailedSave() {
 
 void AppDelegate::presentCaptureError(const Error& error) {
     const auto& backend = m_capture.backend();
-    QMessageBox alert;
-    alert.setWindowTitle(QStringLiteral("kestrova"));
-    alert.setText(QStringLiteral("kestrova couldn't capture the screen"));
-    alert.setInformativeText(error.description + (backend ? backend->failureHint() : QString()));
+    // Not blocking: the hot key and the instance channel stay live while it is up.
+    auto* alert = new QMessageBox;
+    alert->setAttribute(Qt::WA_DeleteOnClose);
+    alert->setWindowTitle(QStringLiteral("kestrova"));
+    alert->setText(QStringLiteral("kestrova couldn't capture the screen"));
+    alert->setInformativeText(error.description + (backend ? backend->failureHint() : QString()));
     QPushButton* openSettingsButton =
-        alert.addButton(QStringLiteral("Open Settings"), QMessageBox::AcceptRole);
-    alert.addButton(QStringLiteral("OK"), QMessageBox::RejectRole);
-    alert.setDefaultButton(openSettingsButton);
-    alert.setWindowFlag(Qt::WindowStaysOnTopHint);
-    alert.exec();
-    if (alert.clickedButton() != openSettingsButton)
-        return;
+        alert->addButton(QStringLiteral("Open Settings"), QMessageBox::AcceptRole);
+    alert->addButton(QStringLiteral("OK"), QMessageBox::RejectRole);
+    alert->setDefaultButton(openSettingsButton);
+    alert->setWindowFlag(Qt::WindowStaysOnTopHint);
     const QUrl target = backend ? backend->settingsUrl() : QUrl();
-    if (target.isValid() && !target.isEmpty())
-        QDesktopServices::openUrl(target);
-    else
-        openSettings();
+    connect(alert, &QMessageBox::buttonClicked, this,
+            [this, openSettingsButton, target](QAbstractButton* clicked) {
+                if (clicked != openSettingsButton)
+                    return;
+                if (target.isValid() && !target.isEmpty())
+                    QDesktopServices::openUrl(target);
+                else
+                    openSettings();
+            });
+    alert->open();
 }
 
 void AppDelegate::openFolder() {
@@ -260,13 +268,8 @@ void AppDelegate::openSettings() {
 
 void AppDelegate::toggleLaunchAtLogin() {
     const bool wasEnabled = LaunchAtLogin::isEnabled();
-    if (const Status failure = LaunchAtLogin::setEnabled(!wasEnabled)) {
-        QMessageBox alert;
-        alert.setWindowTitle(QStringLiteral("kestrova"));
-        alert.setText(LaunchAtLogin::failureMessage(!wasEnabled));
-        alert.setInformativeText(failure->description);
-        alert.exec();
-    }
+    if (const Status failure = LaunchAtLogin::setEnabled(!wasEnabled))
+        LaunchAtLoginAlert::show(nullptr, !wasEnabled, *failure);
     refreshLaunchAtLoginItem();
 }
 

@@ -117,6 +117,7 @@ bool InstanceChannel::sendPatiently(Command command, int patienceMs) {
             return true;
         if (!instanceExists() || waited.elapsed() >= patienceMs)
             return false;
+        // A busy instance says nothing of when it will be free: ask again shortly.
         QThread::msleep(200);
     }
 }

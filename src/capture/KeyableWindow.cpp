@@ -3,7 +3,7 @@
 #include <QApplication>
 #include <QResizeEvent>
 #include <QScreen>
-#include <QTimer>
+#include <QWindow>
 
 namespace kestrova {
 
@@ -49,12 +49,20 @@ void KeyableWindow::present(bool withKeyboard) {
 
 void KeyableWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    // The window may not be mapped yet when present() asks for the keyboard; ask again
-    // once the system has shown it.
-    QTimer::singleShot(50, this, [this] {
+    // The window may not be mapped yet when present() asks for the keyboard (the
+    // system refuses focus to an unmapped window): ask again when it is exposed.
+    if (QWindow* window = windowHandle())
+        window->installEventFilter(this);
+}
+
+bool KeyableWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Expose && watched == windowHandle() &&
+        windowHandle()->isExposed()) {
+        windowHandle()->removeEventFilter(this);
         if (isVisible() && m_wantsKeyboard)
             takeKeyboard();
-    });
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void KeyableWindow::takeKeyboard() {

@@ -2,6 +2,7 @@
 
 #include "EditorView.h"
 #include "LineIcon.h"
+#include "ModelGeometry.h"
 #include "ToolbarLayout.h"
 #include "ToolOptionsController.h"
 
@@ -150,9 +151,11 @@ void EditorToolbar::closePopover() {
 
 void EditorToolbar::reposition(const QRectF& selection, const QRectF& bounds) {
     const QSizeF s = size();
-    const QPointF at = ToolbarLayout::reposition(selection, bounds, s);
-    move(static_cast<int>(std::lround(at.x())),
-         static_cast<int>(std::lround(bounds.height() - at.y() - s.height())));
+    const QPointF at =
+        geometry::toWidget(QRectF(ToolbarLayout::reposition(selection, bounds, s), s),
+                           bounds.height())
+            .topLeft();
+    move(static_cast<int>(std::lround(at.x())), static_cast<int>(std::lround(at.y())));
 }
 
 void EditorToolbar::paintEvent(QPaintEvent*) {

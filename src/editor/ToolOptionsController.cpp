@@ -1,6 +1,8 @@
 #include "ToolOptionsController.h"
 
+#include "ModelGeometry.h"
 #include "Palette.h"
+#include "SwatchButton.h"
 
 #include <QButtonGroup>
 #include <QComboBox>
@@ -20,26 +22,12 @@ constexpr int swatchGap = 6;
 constexpr int margin = 12;
 constexpr int controlHeight = 24;
 
-// Converts a frame given bottom-up inside a container of the given height.
+// A frame given bottom-up (y-up) inside a container of the given height.
 QRect fromBottom(int x, int y, int w, int h, int containerHeight) {
-    return QRect(x, containerHeight - y - h, w, h);
+    return geometry::toWidget(QRectF(x, y, w, h), containerHeight).toRect();
 }
 
 } // namespace
-
-std::optional<int> ToolOptionsController::thicknessIndex(double thickness) {
-    const auto it = std::find(thicknessSteps.begin(), thicknessSteps.end(), thickness);
-    if (it == thicknessSteps.end())
-        return std::nullopt;
-    return static_cast<int>(it - thicknessSteps.begin());
-}
-
-std::optional<int> ToolOptionsController::textSizeIndex(double size) {
-    const auto it = std::find(textSizePresets.begin(), textSizePresets.end(), size);
-    if (it == textSizePresets.end())
-        return std::nullopt;
-    return static_cast<int>(it - textSizePresets.begin());
-}
 
 ToolOptionsController::ToolOptionsController(Tool tool, ToolSettings settings, bool showTextSize,
                                              QWidget* parent)
@@ -57,7 +45,7 @@ ToolOptionsController::ToolOptionsController(Tool tool, ToolSettings settings, b
         m_textSize = new QComboBox(this);
         for (const double size : textSizePresets)
             m_textSize->addItem(QStringLiteral("%1 pt").arg(static_cast<int>(size)));
-        m_textSize->setCurrentIndex(textSizeIndex(m_settings.textSize).value_or(-1));
+        m_textSize->setCurrentIndex(presetIndex(textSizePresets, m_settings.textSize).value_or(-1));
         m_textSize->setGeometry(fromBottom(margin, margin, rowWidth, controlHeight, height));
         connect(m_textSize, &QComboBox::activated, this, [this](int i) {
             if (i >= 0 && i < static_cast<int>(textSizePresets.size()) && onTextSize)
@@ -71,7 +59,7 @@ ToolOptionsController::ToolOptionsController(Tool tool, ToolSettings settings, b
         const QStringList labels{QStringLiteral("Thin"), QStringLiteral("Med"),
                                  QStringLiteral("Thick")};
         const int segment = rowWidth / 3;
-        const auto selected = thicknessIndex(m_settings.thickness);
+        const auto selected = presetIndex(thicknessSteps, m_settings.thickness);
         for (int i = 0; i < 3; ++i) {
             auto* button = new QPushButton(labels[i], this);
             button->setCheckable(true);
@@ -88,16 +76,14 @@ ToolOptionsController::ToolOptionsController(Tool tool, ToolSettings settings, b
         y += controlHeight + 10;
     }
     for (int i = 0; i < n; ++i) {
-        auto* swatch = new QPushButton(this);
-        swatch->setFlat(true);
-        swatch->setFocusPolicy(Qt::NoFocus);
+        auto* swatch = new SwatchButton(Palette::colors()[static_cast<std::size_t>(i)], i,
+                                        SwatchButton::Style::round, this);
         swatch->setGeometry(
             fromBottom(margin + (swatchSize + swatchGap) * i, y, swatchSize, swatchSize, height));
-        connect(swatch, &QPushButton::clicked, this, [this, i] {
-            const QColor color = Palette::colors()[static_cast<std::size_t>(i)];
-            updateSwatchSelection(color);
+        connect(swatch, &QPushButton::clicked, this, [this, swatch] {
+            updateSwatchSelection(swatch->color());
             if (onColor)
-                onColor(color);
+                onColor(swatch->color());
         });
         m_swatchButtons.push_back(swatch);
     }
@@ -106,13 +92,8 @@ ToolOptionsController::ToolOptionsController(Tool tool, ToolSettings settings, b
 
 void ToolOptionsController::updateSwatchSelection(const QColor& color) {
     m_selectedSwatch = Palette::indexOf(color);
-    for (std::size_t i = 0; i < m_swatchButtons.size(); ++i) {
-        const bool selected = m_selectedSwatch == static_cast<int>(i);
-        m_swatchButtons[i]->setStyleSheet(
-            QStringLiteral("QPushButton { background: %1; border-radius: 11px; border: %2; }")
-                .arg(Palette::colors()[i].name(), selected ? QStringLiteral("3px solid #ffffff")
-                                                           : QStringLiteral("1px solid #808080")));
-    }
+    for (SwatchButton* swatch : m_swatchButtons)
+        swatch->setSelected(m_selectedSwatch == swatch->index());
 }
 
 void ToolOptionsController::popUp(QWidget* anchor) {

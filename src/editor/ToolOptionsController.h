@@ -16,6 +16,8 @@ class QPushButton;
 
 namespace kestrova {
 
+class SwatchButton;
+
 // The options popover of one tool: eight colour swatches, and either the thickness
 // segments or, for text, the text size menu. Reports choices at once; stores nothing.
 class ToolOptionsController final : public QWidget {
@@ -29,14 +31,12 @@ public:
     std::function<void(double)> onTextSize;
 
     // The index of the step or preset exactly equal to the value, if any.
-    static std::optional<int> thicknessIndex(double thickness);
-    static std::optional<int> textSizeIndex(double size);
 
     // Shows the popover under `anchor`; a click on the anchor while it is open only
     // closes it (so the toolbar can toggle it).
     void popUp(QWidget* anchor);
 
-    const std::vector<QPushButton*>& swatchButtons() const { return m_swatchButtons; }
+    const std::vector<SwatchButton*>& swatchButtons() const { return m_swatchButtons; }
     std::optional<int> selectedSwatch() const { return m_selectedSwatch; }
     QButtonGroup* thicknessGroup() const { return m_thickness; }
     QComboBox* textSizeMenu() const { return m_textSize; }
@@ -51,7 +51,7 @@ private:
     Tool m_tool;
     ToolSettings m_settings;
     bool m_showTextSize;
-    std::vector<QPushButton*> m_swatchButtons;
+    std::vector<SwatchButton*> m_swatchButtons;
     std::optional<int> m_selectedSwatch;
     QButtonGroup* m_thickness = nullptr;
     QComboBox* m_textSize = nullptr;

@@ -150,9 +150,7 @@ double Settings::defaultThickness() const {
     const double t = v.isValid() ? v.toString().trimmed().toDouble(&ok) : thicknessSteps[1];
     if (v.isValid() && !ok)
         return thicknessSteps[1];
-    const bool isStep =
-        std::find(thicknessSteps.begin(), thicknessSteps.end(), t) != thicknessSteps.end();
-    return isStep ? t : thicknessSteps[1];
+    return presetIndex(thicknessSteps, t) ? t : thicknessSteps[1];
 }
 
 void Settings::setDefaultThickness(double thickness) {

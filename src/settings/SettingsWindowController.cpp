@@ -2,6 +2,7 @@
 
 #include "HotKeyRecorderButton.h"
 #include "LaunchAtLogin.h"
+#include "LaunchAtLoginAlert.h"
 #include "Palette.h"
 #include "Settings.h"
 #include "SwatchButton.h"
@@ -177,17 +178,13 @@ void SettingsWindowController::syncFromSettings() {
         allImageFormats.begin();
     m_formatPopup->setCurrentIndex(static_cast<int>(formatIndex));
     m_launchCheckbox->setChecked(LaunchAtLogin::isEnabled());
-    const auto step =
-        std::find(thicknessSteps.begin(), thicknessSteps.end(), settings.defaultThickness());
-    const int segment =
-        step == thicknessSteps.end() ? 1 : static_cast<int>(step - thicknessSteps.begin());
+    const int segment = presetIndex(thicknessSteps, settings.defaultThickness()).value_or(1);
     m_thicknessControl->button(segment)->setChecked(true);
     for (SwatchButton* swatch : m_swatches)
         swatch->setSelected(swatch->index() == settings.defaultColorIndex());
 }
 
 void SettingsWindowController::showFolder(const QString& path) {
-    m_folderPath = path;
     static_cast<ElidingLabel*>(m_folderPathLabel)->setFullText(abbreviateHome(path));
 }
 
@@ -197,15 +194,20 @@ void SettingsWindowController::clearHotKey() {
 }
 
 void SettingsWindowController::chooseFolder() {
-    QFileDialog chooser(m_window.get());
-    chooser.setWindowTitle(QStringLiteral("Save folder"));
-    chooser.setFileMode(QFileDialog::Directory);
-    chooser.setOption(QFileDialog::ShowDirsOnly);
-    chooser.setLabelText(QFileDialog::Accept, QStringLiteral("Choose"));
-    chooser.setDirectory(Settings::shared().saveFolderURL());
-    if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty())
-        return;
-    setFolder(chooser.selectedFiles().constFirst());
+    // Not blocking: the hot key and the instance channel stay live while it is up.
+    auto* chooser = new QFileDialog(m_window.get());
+    chooser->setAttribute(Qt::WA_DeleteOnClose);
+    chooser->setWindowTitle(QStringLiteral("Save folder"));
+    chooser->setFileMode(QFileDialog::Directory);
+    chooser->setOption(QFileDialog::ShowDirsOnly);
+    chooser->setLabelText(QFileDialog::Accept, QStringLiteral("Choose"));
+    chooser->setDirectory(Settings::shared().saveFolderURL());
+    QPointer<SettingsWindowController> self(this);
+    connect(chooser, &QFileDialog::accepted, this, [self, chooser] {
+        if (self && !chooser->selectedFiles().isEmpty())
+            self->setFolder(chooser->selectedFiles().constFirst());
+    });
+    chooser->open();
 }
 
 void SettingsWindowController::setFolder(const QString& folder) {
@@ -221,11 +223,7 @@ void SettingsWindowController::formatChanged(int index) {
 void SettingsWindowController::launchToggled(bool on) {
     if (const Status failure = LaunchAtLogin::setEnabled(on)) {
         m_launchCheckbox->setChecked(!on);
-        QMessageBox alert(m_window.get());
-        alert.setWindowTitle(QStringLiteral("kestrova"));
-        alert.setText(LaunchAtLogin::failureMessage(on));
-        alert.setInformativeText(failure->description);
-        alert.exec();
+        LaunchAtLoginAlert::show(m_window.get(), on, *failure);
     }
     if (onLaunchAtLoginChanged)
         onLaunchAtLoginChanged();

@@ -56,7 +56,6 @@ private:
     std::unique_ptr<QWidget> m_window;
     HotKeyRecorderButton* m_hotKeyButton = nullptr;
     QLabel* m_folderPathLabel = nullptr;
-    QString m_folderPath;
     QComboBox* m_formatPopup = nullptr;
     QCheckBox* m_launchCheckbox = nullptr;
     QButtonGroup* m_thicknessControl = nullptr;

@@ -416,6 +416,7 @@ private slots:
         {
             AlertAnswerer answerer(QStringLiteral("OK"));
             delegate.toggleLaunchAtLogin();
+            QVERIFY(test::waitUntil([&] { return !answerer.texts.isEmpty(); }));
             QCOMPARE(answerer.texts.value(0), QStringLiteral("Couldn't enable launch at login"));
             QVERIFY(!answerer.texts.value(1).isEmpty());
         }

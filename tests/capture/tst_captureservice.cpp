@@ -1,21 +1,13 @@
 #include "CaptureService.h"
 
 #include "CaptureError.h"
+#include "TestSupport.h"
 
 #include <QTest>
 
 using namespace kestrova;
 
 namespace {
-
-// A capture whose every pixel tells where it is.
-QImage pattern(int w, int h) {
-    QImage image(w, h, QImage::Format_RGB32);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            image.setPixel(x, y, qRgb(x % 256, y % 256, (x / 256) * 16 + (y / 256)));
-    return image;
-}
 
 ScreenInfo screen(int w, int h, double scale) {
     return {QStringLiteral("test"), QRect(0, 0, w, h), scale};
@@ -27,7 +19,7 @@ class CaptureServiceTest final : public QObject {
     Q_OBJECT
 private slots:
     void cropTurnsPointsIntoCaptureRows() {
-        const QImage capture = pattern(2880, 1800);
+        const QImage capture = test::pattern(2880, 1800);
         const auto cut =
             CaptureService::crop(capture, screen(1440, 900, 2), QRectF(100, 200, 300, 150));
         QVERIFY(cut);
@@ -37,7 +29,7 @@ private slots:
     }
 
     void cropAtTheScreenEdges() {
-        const QImage capture = pattern(800, 600);
+        const QImage capture = test::pattern(800, 600);
         const ScreenInfo s = screen(800, 600, 1);
         const auto top = CaptureService::crop(capture, s, QRectF(10, 500, 50, 100));
         QVERIFY(top);

@@ -24,15 +24,6 @@ using namespace kestrova;
 
 namespace {
 
-// A capture whose every pixel tells where it is.
-QImage pattern(int w, int h) {
-    QImage image(w, h, QImage::Format_RGB32);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            image.setPixel(x, y, qRgb(x % 256, y % 256, (x / 256) * 16 + (y / 256)));
-    return image;
-}
-
 QStringList savedFiles(const QString& dir) {
     return QDir(dir).entryList(QDir::Files | QDir::Hidden, QDir::Name);
 }
@@ -53,7 +44,7 @@ private slots:
 
     void savesPngAndJpegUnderTheTimestampedName() {
         const QString folder = m_dir.filePath(QStringLiteral("out"));
-        const QImage image = pattern(320, 200);
+        const QImage image = test::pattern(320, 200);
         const auto png = savingTo(folder, ImageFormat::png);
         const auto savedPng = ScreenshotWriter::save(image, png);
         QVERIFY2(savedPng, qPrintable(savedPng ? QString() : savedPng.error().description));
@@ -102,7 +93,7 @@ private slots:
         const auto s = savingTo(folder, ImageFormat::png);
         QStringList paths;
         for (int i = 0; i < 4; ++i) {
-            QImage image = pattern(40, 30);
+            QImage image = test::pattern(40, 30);
             image.setPixel(0, 0, qRgb(i, i, i));
             paths << ScreenshotWriter::save(image, s).value();
         }
@@ -120,7 +111,7 @@ private slots:
     void missingFolderTreeIsCreated() {
         const QString folder = m_dir.filePath(QStringLiteral("deep/er/still"));
         const auto saved =
-            ScreenshotWriter::save(pattern(10, 10), savingTo(folder, ImageFormat::png));
+            ScreenshotWriter::save(test::pattern(10, 10), savingTo(folder, ImageFormat::png));
         QVERIFY(saved);
         QCOMPARE(QFileInfo(saved.value()).absolutePath(), folder);
     }
@@ -130,7 +121,7 @@ private slots:
         for (const auto method :
              {ScreenshotWriter::TemporaryFile::unnamed, ScreenshotWriter::TemporaryFile::named}) {
             const auto denied = ScreenshotWriter::save(
-                pattern(10, 10), savingTo(unwritable.path(), ImageFormat::png), method);
+                test::pattern(10, 10), savingTo(unwritable.path(), ImageFormat::png), method);
             QVERIFY(!denied);
             const QString why = denied.error().description;
             QVERIFY2(why.contains(QStringLiteral("denied")) ||
@@ -148,7 +139,7 @@ private slots:
             QDir().mkpath(QFileInfo(home + u'/' + blocker).absolutePath());
             QVERIFY(QFile(home + u'/' + blocker).open(QIODevice::WriteOnly));
             const auto blocked = ScreenshotWriter::save(
-                pattern(10, 10),
+                test::pattern(10, 10),
                 savingTo(home + QStringLiteral("/Pictures/kestrova"), ImageFormat::png));
             QVERIFY2(!blocked, qPrintable(blocked ? blocked.value() : QString()));
             QVERIFY2(blocked.error().description.contains(QStringLiteral("Not a directory")),
@@ -162,15 +153,15 @@ private slots:
         QStringList paths;
         for (const auto method :
              {ScreenshotWriter::TemporaryFile::unnamed, ScreenshotWriter::TemporaryFile::named})
-            paths << ScreenshotWriter::save(pattern(30, 20), savingTo(folder, ImageFormat::png),
-                                            method)
+            paths << ScreenshotWriter::save(test::pattern(30, 20),
+                                            savingTo(folder, ImageFormat::png), method)
                          .value();
         ::umask(saved);
         for (const QString& path : paths) {
             struct stat info {};
             QCOMPARE(::stat(QFile::encodeName(path).constData(), &info), 0);
             QCOMPARE(info.st_mode & 0777, 0640u); // 0666 less the umask: not private
-            QCOMPARE(QImage(path).convertToFormat(QImage::Format_RGB32), pattern(30, 20));
+            QCOMPARE(QImage(path).convertToFormat(QImage::Format_RGB32), test::pattern(30, 20));
         }
         QCOMPARE(savedFiles(folder).size(), 2);
     }
@@ -178,7 +169,7 @@ private slots:
     void killedWhileSavingLeavesNoStrayOrBrokenFile() {
         const QString folder = m_dir.filePath(QStringLiteral("killed"));
         QDir().mkpath(folder);
-        const QImage big = pattern(5120, 2880); // a whole 5K screen at scale 2
+        const QImage big = test::pattern(5120, 2880); // a whole 5K screen at scale 2
         for (const int afterMs : {5, 40, 120, 250, 400}) {
             const pid_t child = ::fork();
             QVERIFY(child >= 0);
@@ -207,7 +198,7 @@ private slots:
         std::optional<QFuture<Expected<QString>>> future;
         {
             ScreenshotWriter writer;
-            QImage source = pattern(64, 48);
+            QImage source = test::pattern(64, 48);
             future = writer.save([source] { return std::optional<QImage>(source); },
                                  savingTo(folder, ImageFormat::jpg));
             source = QImage(); // the caller's copy is gone; the job kept its own

@@ -2,6 +2,7 @@
 
 #include "EditorView.h"
 #include "Palette.h"
+#include "SwatchButton.h"
 #include "ToolbarLayout.h"
 #include "ToolOptionsController.h"
 

@@ -4,6 +4,7 @@
 #include "LaunchAtLogin.h"
 #include "Settings.h"
 #include "SwatchButton.h"
+#include "TestSupport.h"
 #include "Unwritable.h"
 
 #include <QAbstractButton>
@@ -118,6 +119,7 @@ private slots:
         });
         poll.start(20);
         QTest::mouseClick(controller.launchCheckbox(), Qt::LeftButton);
+        QVERIFY(test::waitUntil([&] { return texts->size() >= 2; }));
         poll.stop();
         qputenv("XDG_CONFIG_HOME", saved);
 
@@ -159,13 +161,20 @@ private slots:
                 }
             });
         };
+        // The chooser does not block: the window answers when it is closed.
+        const auto answered = [] {
+            return test::waitUntil(
+                [] { return !qobject_cast<QFileDialog*>(QApplication::activeModalWidget()); });
+        };
         answer(false);
         controller.chooseFolder();
+        QVERIFY(answered());
         QCOMPARE(shownAt, start);
         QCOMPARE(Settings::shared().saveFolderURL(), start);
 
         answer(true);
         controller.chooseFolder();
+        QVERIFY(answered());
         QCOMPARE(Settings::shared().saveFolderURL(), other);
         QCOMPARE(controller.folderPathLabel()->toolTip(), QStringLiteral("~/other"));
     }

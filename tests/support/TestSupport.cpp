@@ -42,6 +42,14 @@ bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
     return true;
 }
 
+QImage pattern(int w, int h) {
+    QImage image(w, h, QImage::Format_RGB32);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            image.setPixel(x, y, qRgb(x % 256, y % 256, (x / 256) * 16 + (y / 256)));
+    return image;
+}
+
 QImage decode(const QByteArray& bytes) {
     QBuffer buffer;
     buffer.setData(bytes);

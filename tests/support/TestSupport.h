@@ -19,6 +19,9 @@ int run(const QString& program, const QStringList& arguments, QByteArray* output
 // Spins the event loop until `condition` holds or the time is up.
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);
 
+// A capture whose every pixel tells where it is.
+QImage pattern(int w, int h);
+
 // A decoded image from bytes (PNG, JPEG …).
 QImage decode(const QByteArray& bytes);
 

@@ -1,0 +1,18 @@
+#include "LaunchAtLoginAlert.h"
+
+#include "LaunchAtLogin.h"
+
+#include <QMessageBox>
+
+namespace kestrova {
+
+void LaunchAtLoginAlert::show(QWidget* parent, bool enabling, const Error& failure) {
+    auto* alert = new QMessageBox(parent);
+    alert->setAttribute(Qt::WA_DeleteOnClose);
+    alert->setWindowTitle(QStringLiteral("kestrova"));
+    alert->setText(LaunchAtLogin::failureMessage(enabling));
+    alert->setInformativeText(failure.description);
+    alert->open();
+}
+
+} // namespace kestrova
