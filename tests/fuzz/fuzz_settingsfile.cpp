@@ -64,5 +64,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             "thickness");
     const QString folder = settings.saveFolderURL();
     require(folder == Settings::defaultSaveFolder() || QDir(folder).exists(), "save folder");
+    QFile::remove(scratchFile());
     return 0;
 }
