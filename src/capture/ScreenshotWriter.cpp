@@ -109,22 +109,19 @@ std::optional<Expected<QString>> writeUnnamed(const QByteArray& bytes, const QSt
     }
     if (const int err = writeAll(file.get(), bytes))
         return Expected<QString>(systemError(where, err));
+    // Linking a file that has no name goes through /proc; without it, write a named one.
     const QByteArray self = "/proc/self/fd/" + QByteArray::number(file.get());
-    bool linkable = true;
+    if (::access(self.constData(), F_OK) != 0)
+        return std::nullopt;
     Expected<QString> placed = placeUnderFreeName(
         dir, format,
         [&](const QByteArray& name) {
-            if (::linkat(AT_FDCWD, self.constData(), AT_FDCWD, name.constData(),
-                         AT_SYMLINK_FOLLOW) == 0)
-                return 0;
-            // No /proc to reach the file through: write it the named way instead.
-            if (errno == ENOENT && !QFileInfo::exists(QString::fromLatin1(self)))
-                linkable = false;
-            return linkable ? errno : 0;
+            return ::linkat(AT_FDCWD, self.constData(), AT_FDCWD, name.constData(),
+                            AT_SYMLINK_FOLLOW) == 0
+                       ? 0
+                       : errno;
         },
         where);
-    if (!linkable)
-        return std::nullopt;
     if (placed)
         syncFolder(dir);
     return placed;
