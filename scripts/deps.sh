@@ -6,7 +6,7 @@ set -euo pipefail
 build_packages=(cmake g++ make pkgconf qt6-base-dev qt6-svg-dev libxcb1-dev libxcb-shm0-dev
   libdeflate-dev)
 test_packages=(xvfb xauth xdotool xclip x11-xserver-utils x11-utils xcompmgr trayer openbox
-  dbus-daemon dbus-bin desktop-file-utils appstream)
+  dbus-daemon dbus-bin desktop-file-utils appstream clang-format)
 
 wanted=("${build_packages[@]}")
 if [ "${1:-build}" = test ]; then
