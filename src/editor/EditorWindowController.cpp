@@ -105,8 +105,10 @@ void EditorWindowController::performSave() {
 }
 
 void EditorWindowController::restoreAfterFailedSave() {
-    if (!m_window)
+    if (!m_window) { // gone with its screen: nothing left to show, so free the owner's slot
+        dismiss();
         return;
+    }
     m_window->present(true);
     auto* alert = new QMessageBox(QMessageBox::Warning, QStringLiteral("kestrova"),
                                   QStringLiteral("kestrova couldn't save the screenshot"),
