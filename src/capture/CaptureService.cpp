@@ -15,12 +15,6 @@
 
 namespace kestrova {
 
-namespace {
-
-constexpr int pointsPerMeter = 2835; // 72 per inch
-
-} // namespace
-
 CaptureService::CaptureService(std::shared_ptr<CaptureBackend> backend)
     : m_backend(std::move(backend)) {}
 
@@ -82,8 +76,8 @@ Expected<QImage> CaptureService::crop(const QImage& capture, const ScreenInfo& s
     QImage out = capture.depth() % 8 == 0 ? ImageBuffer::copy(capture, cut) : capture.copy(cut);
     if (out.isNull())
         return CaptureError::make(CaptureError::Kind::cropFailed);
-    out.setDotsPerMeterX(pointsPerMeter);
-    out.setDotsPerMeterY(pointsPerMeter);
+    out.setDotsPerMeterX(screenshotDotsPerMeter);
+    out.setDotsPerMeterY(screenshotDotsPerMeter);
     return out;
 }
 

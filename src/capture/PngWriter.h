@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Expected.h"
+#include "ScreenInfo.h"
 
 #include <QByteArray>
 #include <QImage>
@@ -27,7 +28,7 @@ public:
         Filter filter = Filter::adaptive;
         int threads = 0; // 0: as many as the machine has cores
         // Written as the pHYs chunk; a screenshot has one pixel per point, 72 per inch.
-        int dotsPerMeter = 2835;
+        int dotsPerMeter = screenshotDotsPerMeter;
     };
 
     static Expected<QByteArray> encode(const QImage& image);

@@ -7,6 +7,9 @@ class QScreen;
 
 namespace kestrova {
 
+// Screenshots keep one pixel per point: their resolution is 72 per inch (2835 per metre).
+inline constexpr int screenshotDotsPerMeter = 2835;
+
 // What capture needs to know of a screen, read on the main thread so that the
 // capture itself can run elsewhere.
 struct ScreenInfo {

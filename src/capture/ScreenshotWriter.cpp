@@ -2,6 +2,7 @@
 
 #include "CaptureError.h"
 #include "PngWriter.h"
+#include "ScreenInfo.h"
 
 #include <QBuffer>
 #include <QClipboard>
@@ -25,8 +26,6 @@
 namespace kestrova {
 
 namespace {
-
-constexpr int pointsPerMeter = 2835; // 72 per inch
 
 Error systemError(const QString& what, int err) {
     return Error{QStringLiteral("%1: %2").arg(what, QString::fromLocal8Bit(std::strerror(err))),
@@ -271,9 +270,10 @@ Expected<QByteArray> ScreenshotWriter::encode(const QImage& image, ImageFormat f
     // One point per pixel: 72 pixels per inch. Crops already say so; anything else is
     // copied to say it, since changing a shared image copies it anyway.
     QImage out = image;
-    if (out.dotsPerMeterX() != pointsPerMeter || out.dotsPerMeterY() != pointsPerMeter) {
-        out.setDotsPerMeterX(pointsPerMeter);
-        out.setDotsPerMeterY(pointsPerMeter);
+    if (out.dotsPerMeterX() != screenshotDotsPerMeter ||
+        out.dotsPerMeterY() != screenshotDotsPerMeter) {
+        out.setDotsPerMeterX(screenshotDotsPerMeter);
+        out.setDotsPerMeterY(screenshotDotsPerMeter);
     }
     if (!writer.write(out))
         return CaptureError::make(CaptureError::Kind::encodeFailed);

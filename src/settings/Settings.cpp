@@ -83,7 +83,11 @@ void Settings::write(const char* key, const QVariant& value) {
         return;
     }
     m_store->setValue(QLatin1String(key), value);
-    m_store->sync();
+}
+
+void Settings::persist() {
+    if (m_store)
+        m_store->sync();
 }
 
 std::uint32_t Settings::readUnsigned(const char* key, std::uint32_t fallback) const {
@@ -110,6 +114,7 @@ std::uint32_t Settings::hotKeyModifiers() const {
 void Settings::setHotKey(std::uint32_t code, std::uint32_t modifiers) {
     write(keyHotKeyCode, static_cast<qlonglong>(code));
     write(keyHotKeyModifiers, static_cast<qlonglong>(modifiers));
+    persist();
     emit hotKeyChanged();
 }
 
@@ -125,6 +130,7 @@ ImageFormat Settings::imageFormat() const {
 
 void Settings::setImageFormat(ImageFormat format) {
     write(keyImageFormat, rawValue(format));
+    persist();
 }
 
 int Settings::defaultColorIndex() const {
@@ -138,6 +144,7 @@ int Settings::defaultColorIndex() const {
 
 void Settings::setDefaultColorIndex(int index) {
     write(keyDefaultColorIndex, clampColorIndex(index));
+    persist();
 }
 
 QColor Settings::defaultColor() const {
@@ -155,6 +162,7 @@ double Settings::defaultThickness() const {
 
 void Settings::setDefaultThickness(double thickness) {
     write(keyDefaultThickness, thickness);
+    persist();
 }
 
 QString Settings::defaultSaveFolder() {
@@ -183,6 +191,7 @@ void Settings::setSaveFolder(const QString& folder) {
     if (folder.isEmpty() || !info.isDir())
         return; // nothing that would resolve again: keep the previous choice
     write(keySaveFolderBookmark, QDir::cleanPath(info.absoluteFilePath()).toUtf8());
+    persist();
 }
 
 } // namespace kestrova

@@ -56,6 +56,8 @@ signals:
 private:
     QVariant read(const char* key) const;
     void write(const char* key, const QVariant& value);
+    // Writes the file once per change, however many keys the change set.
+    void persist();
     std::uint32_t readUnsigned(const char* key, std::uint32_t fallback) const;
 
     QString m_path;
