@@ -142,6 +142,10 @@ void AppDelegate::beginCapture() {
     auto* overlay = new SelectionOverlayController(m_capture, this);
     m_overlay = overlay;
     QPointer<AppDelegate> self(this);
+    overlay->onCaptureFailed = [self](const Error& error) {
+        if (self)
+            self->presentCaptureError(error);
+    };
     overlay->begin([self, overlay](std::optional<SelectionResult> result) {
         if (self && self->m_overlay == overlay) {
             self->m_overlay = nullptr;

@@ -36,10 +36,9 @@ void KeyableWindow::resizeEvent(QResizeEvent* event) {
 
 void KeyableWindow::present(bool withKeyboard) {
     m_wantsKeyboard = withKeyboard;
-    if (m_kind == Kind::editor)
-        showFullScreen();
-    else
-        show();
+    // Full screen for both: display servers that let no client place its windows (a
+    // Wayland compositor) still give a full-screen window its whole output.
+    showFullScreen();
     if (m_screen)
         setGeometry(m_screen->geometry());
     raise();

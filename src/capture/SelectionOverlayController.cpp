@@ -1,5 +1,6 @@
 #include "SelectionOverlayController.h"
 
+#include "CaptureError.h"
 #include "CaptureService.h"
 #include "KeyableWindow.h"
 #include "SelectionView.h"
@@ -39,18 +40,55 @@ void SelectionOverlayController::begin(Completion completion) {
     }
 
     const auto backend = m_capture.backend();
-    const bool live = !backend || backend->isCompositing();
     m_capture.thaw();
-    for (QScreen* screen : screens) {
-        QImage still;
-        if (!live) {
-            // Without a compositor a translucent window reads back black: show the
-            // screen as it is now, and hand exactly that image on.
-            if (auto grabbed = backend->grab(ScreenInfo::of(screen).nativeRect())) {
-                still = grabbed.value();
-                m_capture.freeze(screen, still);
+    if (!backend || backend->isCompositing()) {
+        present(screens, {});
+        return;
+    }
+    // Without a compositor a translucent window reads back black: show each screen as
+    // it is now, and hand exactly that image on. Some systems answer only after asking
+    // the user, so the windows come when the images do.
+    std::vector<ScreenInfo> infos;
+    for (const QScreen* screen : screens)
+        infos.push_back(ScreenInfo::of(screen));
+    QPointer<SelectionOverlayController> self(this);
+    QList<QPointer<QScreen>> asked(screens.cbegin(), screens.cend());
+    backend->grabStills(infos, [self, asked](Expected<std::vector<QImage>> stills) {
+        if (!self || self->m_finished)
+            return;
+        if (!stills) {
+            if (!CaptureError::is(stills.error(), CaptureError::Kind::cancelled) &&
+                self->onCaptureFailed)
+                self->onCaptureFailed(stills.error());
+            self->finish(nullptr, std::nullopt);
+            return;
+        }
+        // Screens unplugged while the images were taken are left out.
+        QList<QScreen*> screens;
+        std::vector<QImage> images;
+        const QList<QScreen*> current = QGuiApplication::screens();
+        for (qsizetype i = 0; i < asked.size(); ++i) {
+            if (asked[i] && current.contains(asked[i].data())) {
+                screens.append(asked[i]);
+                images.push_back(std::size_t(i) < stills.value().size() ? stills.value()[i]
+                                                                        : QImage());
             }
         }
+        if (screens.isEmpty()) {
+            self->finish(nullptr, std::nullopt);
+            return;
+        }
+        self->present(screens, images);
+    });
+}
+
+void SelectionOverlayController::present(const QList<QScreen*>& screens,
+                                         const std::vector<QImage>& stills) {
+    for (qsizetype i = 0; i < screens.size(); ++i) {
+        QScreen* screen = screens[i];
+        const QImage still = std::size_t(i) < stills.size() ? stills[i] : QImage();
+        if (!still.isNull())
+            m_capture.freeze(screen, still);
         auto* window = new KeyableWindow(screen, KeyableWindow::Kind::overlay, still.isNull());
         window->setWindowTitle(QStringLiteral("kestrova selection"));
         auto* view = new SelectionView(screen, still);

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "Error.h"
 #include "KeyableWindow.h"
 #include "SelectionResult.h"
 
+#include <QImage>
+#include <QList>
 #include <QObject>
 #include <QPointer>
 
@@ -29,10 +32,15 @@ public:
 
     void begin(Completion completion);
 
+    // Called before the completion when the screen could not be read at all (the
+    // completion then reports nothing). A user who declined to share it is no failure.
+    std::function<void(const Error&)> onCaptureFailed;
+
     // The overlay windows while selecting, in screen order (for tests).
     std::vector<KeyableWindow*> windows() const;
 
 private:
+    void present(const QList<QScreen*>& screens, const std::vector<QImage>& stills);
     void finish(QScreen* screen, std::optional<QRectF> rect);
 
     CaptureService& m_capture;

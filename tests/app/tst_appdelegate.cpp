@@ -1,5 +1,6 @@
 #include "AppDelegate.h"
 
+#include "CaptureError.h"
 #include "CaptureService.h"
 #include "ScreenshotWriter.h"
 
@@ -10,10 +11,58 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QMenu>
+#include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace kestrova;
+
+namespace {
+
+// A screen service that answers only when the test says, as a desktop portal does
+// after asking the user.
+class AskingBackend final : public CaptureBackend {
+public:
+    Expected<QImage> grab(const QRect&) override { return Error{QStringLiteral("not here")}; }
+    void grabStills(const std::vector<ScreenInfo>& screens, StillsDone done) override {
+        ++asked;
+        m_screens = screens;
+        m_done = std::move(done);
+    }
+    bool isCompositing() const override { return false; }
+    QString failureHint() const override { return QStringLiteral(" Install the portal."); }
+
+    void answer(Expected<std::vector<QImage>> stills) {
+        StillsDone done = std::move(m_done);
+        m_done = nullptr;
+        done(std::move(stills));
+    }
+    std::vector<QImage> stillsOfEveryScreen() const {
+        std::vector<QImage> stills;
+        for (const ScreenInfo& screen : m_screens) {
+            QImage still(screen.pixelSize(), QImage::Format_RGB32);
+            still.fill(Qt::darkCyan);
+            stills.push_back(still);
+        }
+        return stills;
+    }
+
+    int asked = 0;
+
+private:
+    std::vector<ScreenInfo> m_screens;
+    StillsDone m_done;
+};
+
+QMessageBox* shownAlert() {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible())
+            return box;
+    }
+    return nullptr;
+}
+
+} // namespace
 
 class AppDelegateTest final : public QObject {
     Q_OBJECT
@@ -111,6 +160,61 @@ private slots:
         QVERIFY(test::waitUntil([] { return overlayWindows() == 0; }));
         delegate.beginCapture();
         QVERIFY(delegate.isSelecting());
+    }
+
+    void aDesktopThatAsksFirstGetsTheOverlayOnlyWhenItAnswers() {
+        auto backend = std::make_shared<AskingBackend>();
+        CaptureService capture(backend);
+        AppDelegate delegate(nullptr, capture, m_writer);
+        delegate.applicationDidFinishLaunching();
+        delegate.beginCapture();
+        QVERIFY(delegate.isSelecting());
+        QCOMPARE(overlayWindows(), 0);
+        delegate.beginCapture(); // waiting for the answer is selecting: ignored
+        QCOMPARE(backend->asked, 1);
+
+        backend->answer(backend->stillsOfEveryScreen());
+        QCOMPARE(overlayWindows(), QGuiApplication::screens().size());
+        QWidget* view = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->isVisible() && w->windowTitle() == QLatin1String("kestrova selection"))
+                view = w->findChild<QWidget*>();
+        QVERIFY(view);
+        // The still is what the overlay shows: its colour, dimmed, fills the screen.
+        const QImage shown = view->grab().toImage();
+        const QColor dimmed = shown.pixelColor(shown.width() / 2, shown.height() / 2);
+        QVERIFY(std::abs(dimmed.green() - int(QColor(Qt::darkCyan).green() * 0.65)) <= 2);
+        QCOMPARE(dimmed.red(), 0);
+        QTest::keyClick(view, Qt::Key_Escape);
+        QVERIFY(!delegate.isSelecting());
+    }
+
+    void aDeclinedCaptureEndsQuietlyAndAFailureSaysWhy() {
+        auto backend = std::make_shared<AskingBackend>();
+        CaptureService capture(backend);
+        AppDelegate delegate(nullptr, capture, m_writer);
+        delegate.applicationDidFinishLaunching();
+
+        delegate.beginCapture();
+        backend->answer(CaptureError::make(CaptureError::Kind::cancelled));
+        QVERIFY(!delegate.isSelecting());
+        QTest::qWait(50);
+        QVERIFY2(!shownAlert(), "declining is no failure");
+        QCOMPARE(overlayWindows(), 0);
+
+        delegate.beginCapture();
+        QCOMPARE(backend->asked, 2);
+        backend->answer(Error{QStringLiteral("The desktop refused to take a screenshot.")});
+        QVERIFY(!delegate.isSelecting());
+        QVERIFY(test::waitUntil([] { return shownAlert() != nullptr; }));
+        QMessageBox* alert = shownAlert();
+        QCOMPARE(alert->text(), QStringLiteral("kestrova couldn't capture the screen"));
+        QCOMPARE(alert->informativeText(),
+                 QStringLiteral("The desktop refused to take a screenshot. Install the portal."));
+        alert->close();
+
+        delegate.beginCapture();
+        QCOMPARE(backend->asked, 3);
     }
 };
 

@@ -1,11 +1,15 @@
 #pragma once
 
 #include "Expected.h"
+#include "ScreenInfo.h"
 
 #include <QImage>
 #include <QRect>
 #include <QString>
 #include <QUrl>
+
+#include <functional>
+#include <vector>
 
 namespace kestrova {
 
@@ -17,6 +21,14 @@ public:
     // Reads the pixels of an area of the display, in device pixels, without the
     // pointer. Called off the main thread: implementations must be thread-safe.
     virtual Expected<QImage> grab(const QRect& nativeRect) = 0;
+
+    // Still images of these screens as they are now, each in its screen's device
+    // pixels and in the same order, for an overlay that cannot show the live screen.
+    // `done` runs once on the main thread, possibly before this returns; a screen that
+    // could not be read gets a null image. A user who declined to share the screen is
+    // the error CaptureError::Kind::cancelled. The default reads each screen with grab().
+    using StillsDone = std::function<void(Expected<std::vector<QImage>>)>;
+    virtual void grabStills(const std::vector<ScreenInfo>& screens, StillsDone done);
 
     // Whether translucent windows show what lies beneath them. Without that the
     // selection overlay shows a still image of each screen instead.

@@ -10,6 +10,8 @@ QString CaptureError::message(Kind kind) {
         return QStringLiteral("Failed to crop the captured image to the selection.");
     case Kind::encodeFailed:
         return QStringLiteral("Failed to encode the captured image.");
+    case Kind::cancelled:
+        return QStringLiteral("The capture was cancelled.");
     }
     return {};
 }

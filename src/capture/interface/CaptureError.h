@@ -8,7 +8,8 @@ namespace kestrova {
 // pass through with their own descriptions.
 class CaptureError final {
 public:
-    enum class Kind { noDisplay, cropFailed, encodeFailed };
+    // cancelled: the user declined to share the screen; not a failure to report.
+    enum class Kind { noDisplay, cropFailed, encodeFailed, cancelled };
 
     static QString message(Kind kind);
     static Error make(Kind kind);
