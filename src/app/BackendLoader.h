@@ -12,6 +12,9 @@ struct Backends {
     std::shared_ptr<CaptureBackend> capture;
     std::unique_ptr<HotKeyBackend> hotKeys;
 
+    // Before the application object exists: picks Qt's platform for the session.
+    static void choosePlatform();
+    // Once it exists: the services for the platform Qt runs on.
     static Backends load();
 };
 

@@ -1,5 +1,6 @@
 #include "InstanceChannel.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -40,11 +41,19 @@ QString InstanceChannel::socketPath() {
     const QString folder = privateFolder();
     if (folder.isEmpty())
         return {};
-    QString display = qEnvironmentVariable("DISPLAY", QStringLiteral("none"));
+    // One instance per graphical session: a Wayland session is named by its socket
+    // (its DISPLAY, if any, belongs to XWayland and may be shared).
+    const QString wayland = qEnvironmentVariable("WAYLAND_DISPLAY");
+    QString display = wayland.isEmpty() ? qEnvironmentVariable("DISPLAY", QStringLiteral("none"))
+                                        : QStringLiteral("wayland-") + wayland;
     for (QChar& c : display) {
         if (!c.isLetterOrNumber())
             c = u'_';
     }
+    // Socket paths are short; a session named by a long path is named by its hash.
+    if (display.size() > 40)
+        display = QString::fromLatin1(
+            QCryptographicHash::hash(display.toUtf8(), QCryptographicHash::Sha1).toHex().left(16));
     return folder + QStringLiteral("/kestrova-") + display + QStringLiteral(".socket");
 }
 

@@ -131,6 +131,7 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    Backends::choosePlatform();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("kestrova"));
     QApplication::setApplicationVersion(QStringLiteral(KESTROVA_VERSION));

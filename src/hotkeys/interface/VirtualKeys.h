@@ -19,6 +19,8 @@ public:
     static std::optional<std::uint32_t> fromQtKey(int key);
     // The name shown for a key, if the table has one.
     static std::optional<QString> name(std::uint32_t virtualKey);
+    // The key's XKB name on a US layout ("2", "a", "Return", "KP_Enter").
+    static std::optional<QString> keysymName(std::uint32_t virtualKey);
 
     static constexpr std::uint32_t escape = 53;
 };

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "CaptureBackend.h"
+#include "Error.h"
+
+#include <QDBusConnection>
+#include <QObject>
+
+#include <chrono>
+#include <memory>
+
+namespace kestrova {
+
+// Takes the screen through the desktop's screenshot portal, the one way a Wayland
+// client may read other clients' pixels. The portal hands over a still picture of the
+// whole desktop, so the overlay always shows stills.
+class PortalCaptureBackend final : public CaptureBackend {
+public:
+    static constexpr std::chrono::seconds defaultTimeout{10};
+
+    explicit PortalCaptureBackend(QDBusConnection bus = QDBusConnection::sessionBus(),
+                                  std::chrono::milliseconds timeout = defaultTimeout);
+    ~PortalCaptureBackend() override;
+    PortalCaptureBackend(const PortalCaptureBackend&) = delete;
+    PortalCaptureBackend& operator=(const PortalCaptureBackend&) = delete;
+
+    // The portal cannot read a part of the screen on demand: everything comes from the
+    // stills taken when a capture starts.
+    Expected<QImage> grab(const QRect& nativeRect) override;
+    void grabStills(const std::vector<ScreenInfo>& screens, StillsDone done) override;
+    bool isCompositing() const override { return false; }
+    QString failureHint() const override;
+
+private:
+    QDBusConnection m_bus;
+    std::chrono::milliseconds m_timeout;
+    std::unique_ptr<QObject> m_requests; // parent of requests in flight
+    Error m_lastFailure;
+};
+
+} // namespace kestrova

@@ -1,0 +1,172 @@
+#include "PortalRequest.h"
+
+#include <QDBusError>
+#include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+
+#include <atomic>
+
+namespace kestrova {
+
+namespace portal {
+
+Error error(Failure failure, const QString& description) {
+    return Error{description, QLatin1String(errorDomain), static_cast<int>(failure)};
+}
+
+bool is(const Error& error, Failure failure) {
+    return error.domain == QLatin1String(errorDomain) && error.code == static_cast<int>(failure);
+}
+
+} // namespace portal
+
+namespace {
+
+constexpr char requestInterface[] = "org.freedesktop.portal.Request";
+
+// How long a request that timed out keeps listening for a late answer.
+constexpr std::chrono::minutes lateAnswerWindow{5};
+
+QString nextToken() {
+    static std::atomic<unsigned> counter{0};
+    return QStringLiteral("kestrova%1").arg(++counter);
+}
+
+Error callError(const QDBusError& error) {
+    using portal::Failure;
+    switch (error.type()) {
+    case QDBusError::ServiceUnknown:
+        return portal::error(Failure::noService,
+                             QStringLiteral("No desktop portal runs in this session."));
+    case QDBusError::UnknownInterface:
+    case QDBusError::UnknownMethod:
+    case QDBusError::UnknownObject:
+        return portal::error(Failure::noInterface,
+                             QStringLiteral("The desktop portal does not offer this service (%1).")
+                                 .arg(error.message()));
+    default:
+        return portal::error(Failure::callFailed,
+                             QStringLiteral("The desktop portal could not be asked: %1")
+                                 .arg(error.message().isEmpty() ? error.name() : error.message()));
+    }
+}
+
+} // namespace
+
+QString PortalRequest::requestPath(const QDBusConnection& bus, const QString& token) {
+    QString sender = bus.baseService();
+    if (sender.startsWith(u':'))
+        sender.remove(0, 1);
+    sender.replace(u'.', u'_');
+    return QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2").arg(sender, token);
+}
+
+PortalRequest::PortalRequest(const QDBusConnection& bus, QObject* owner)
+    : QObject(owner), m_bus(bus) {
+    m_timeout.setSingleShot(true);
+}
+
+void PortalRequest::send(const QDBusConnection& bus, QDBusMessage call,
+                         std::chrono::milliseconds timeout, QObject* owner, Done done,
+                         std::function<void(const Answer&)> late) {
+    auto* request = new PortalRequest(bus, owner);
+    request->m_done = std::move(done);
+    request->m_late = std::move(late);
+    if (!bus.isConnected()) {
+        request->answer(portal::error(portal::Failure::noService,
+                                      QStringLiteral("There is no session bus to reach the "
+                                                     "desktop portal on.")));
+        return;
+    }
+
+    const QString token = nextToken();
+    QList<QVariant> arguments = call.arguments();
+    QVariantMap options =
+        arguments.isEmpty() ? QVariantMap() : arguments.takeLast().value<QVariantMap>();
+    options.insert(QStringLiteral("handle_token"), token);
+    arguments.append(options);
+    call.setArguments(arguments);
+    if (!request->subscribe(requestPath(bus, token))) {
+        request->answer(portal::error(portal::Failure::callFailed,
+                                      QStringLiteral("kestrova couldn't listen for the desktop "
+                                                     "portal's answer: %1")
+                                          .arg(bus.lastError().message())));
+        return;
+    }
+
+    connect(&request->m_timeout, &QTimer::timeout, request, [request, timeout] {
+        request->answer(portal::error(
+            portal::Failure::noAnswer,
+            QStringLiteral("The desktop portal did not answer within %1 seconds.")
+                .arg(std::chrono::duration_cast<std::chrono::seconds>(timeout).count())));
+    });
+    request->m_timeout.start(timeout);
+
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, int(timeout.count())), request);
+    connect(watcher, &QDBusPendingCallWatcher::finished, request, [request, watcher] {
+        watcher->deleteLater();
+        const QDBusPendingReply<QDBusObjectPath> reply = *watcher;
+        if (reply.isError()) {
+            request->answer(callError(reply.error()));
+            return;
+        }
+        // Portals older than the handle token answer on a path of their own choosing.
+        const QString path = reply.value().path();
+        if (!path.isEmpty() && path != request->m_path) {
+            request->unsubscribe();
+            request->subscribe(path);
+        }
+    });
+}
+
+bool PortalRequest::subscribe(const QString& path) {
+    m_path = path;
+    return m_bus.connect(QLatin1String(portal::service), m_path, QLatin1String(requestInterface),
+                         QStringLiteral("Response"), this, SLOT(onResponse(uint, QVariantMap)));
+}
+
+void PortalRequest::unsubscribe() {
+    if (m_path.isEmpty())
+        return;
+    m_bus.disconnect(QLatin1String(portal::service), m_path, QLatin1String(requestInterface),
+                     QStringLiteral("Response"), this, SLOT(onResponse(uint, QVariantMap)));
+}
+
+void PortalRequest::onResponse(uint response, const QVariantMap& results) {
+    const Answer received{response, results};
+    if (m_done) {
+        answer(received);
+        return;
+    }
+    // Timed out earlier: the caller has moved on, but may have something to tidy up.
+    if (m_late)
+        m_late(received);
+    unsubscribe();
+    deleteLater();
+}
+
+void PortalRequest::answer(Expected<Answer> answer) {
+    Done done = std::move(m_done);
+    m_done = nullptr;
+    m_timeout.stop();
+    const bool timedOut = !answer && portal::is(answer.error(), portal::Failure::noAnswer);
+    if (timedOut && !m_path.isEmpty()) {
+        // Ask the portal to drop the request (and any dialog it shows); keep listening
+        // for a while in case it answers anyway.
+        m_bus.send(QDBusMessage::createMethodCall(QLatin1String(portal::service), m_path,
+                                                  QLatin1String(requestInterface),
+                                                  QStringLiteral("Close")));
+        QTimer::singleShot(lateAnswerWindow, this, [this] {
+            unsubscribe();
+            deleteLater();
+        });
+    } else {
+        unsubscribe();
+        deleteLater();
+    }
+    if (done)
+        done(std::move(answer));
+}
+
+} // namespace kestrova

@@ -1,0 +1,47 @@
+#include "PortalShortcut.h"
+
+#include "KeyNames.h"
+#include "VirtualKeys.h"
+
+#include <QDBusMetaType>
+
+namespace kestrova {
+
+std::optional<QString> PortalShortcut::trigger(std::uint32_t virtualKey,
+                                               std::uint32_t carbonModifiers) {
+    const std::optional<QString> key = VirtualKeys::keysymName(virtualKey);
+    if (!key)
+        return std::nullopt;
+    QStringList parts;
+    if (carbonModifiers & carbon::controlKey)
+        parts << QStringLiteral("CTRL");
+    if (carbonModifiers & carbon::optionKey)
+        parts << QStringLiteral("ALT");
+    if (carbonModifiers & carbon::shiftKey)
+        parts << QStringLiteral("SHIFT");
+    if (carbonModifiers & carbon::cmdKey)
+        parts << QStringLiteral("LOGO");
+    parts << *key;
+    return parts.join(u'+');
+}
+
+void PortalShortcut::registerType() {
+    qDBusRegisterMetaType<PortalShortcut>();
+    qDBusRegisterMetaType<PortalShortcuts>();
+}
+
+QDBusArgument& operator<<(QDBusArgument& argument, const PortalShortcut& shortcut) {
+    argument.beginStructure();
+    argument << shortcut.id << shortcut.properties;
+    argument.endStructure();
+    return argument;
+}
+
+const QDBusArgument& operator>>(const QDBusArgument& argument, PortalShortcut& shortcut) {
+    argument.beginStructure();
+    argument >> shortcut.id >> shortcut.properties;
+    argument.endStructure();
+    return argument;
+}
+
+} // namespace kestrova

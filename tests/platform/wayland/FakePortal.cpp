@@ -1,0 +1,185 @@
+#include "FakePortal.h"
+
+#include <QDBusConnectionInterface>
+#include <QDBusMetaType>
+#include <QTimer>
+
+namespace kestrova::test {
+
+namespace {
+
+class ScreenshotAdaptor final : public QDBusAbstractAdaptor {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Screenshot")
+public:
+    explicit ScreenshotAdaptor(FakePortal* portal)
+        : QDBusAbstractAdaptor(portal), m_portal(portal) {}
+public slots:
+    QDBusObjectPath Screenshot(const QString&, const QVariantMap& options,
+                               const QDBusMessage& message) {
+        return m_portal->screenshot(options, message);
+    }
+
+private:
+    FakePortal* m_portal;
+};
+
+class ShortcutsAdaptor final : public QDBusAbstractAdaptor {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.GlobalShortcuts")
+public:
+    explicit ShortcutsAdaptor(FakePortal* portal)
+        : QDBusAbstractAdaptor(portal), m_portal(portal) {}
+public slots:
+    QDBusObjectPath CreateSession(const QVariantMap& options, const QDBusMessage& message) {
+        return m_portal->createSession(options, message);
+    }
+    QDBusObjectPath BindShortcuts(const QDBusObjectPath& session,
+                                  const QList<kestrova::PortalShortcut>& shortcuts, const QString&,
+                                  const QVariantMap& options, const QDBusMessage& message) {
+        return m_portal->bindShortcuts(session, shortcuts, options, message);
+    }
+
+private:
+    FakePortal* m_portal;
+};
+
+class SessionObject final : public QObject {
+    Q_OBJECT
+public:
+    SessionObject(FakePortal* portal, QString path)
+        : QObject(portal), m_portal(portal), m_path(std::move(path)) {}
+
+private:
+    FakePortal* m_portal;
+    QString m_path;
+    friend class SessionAdaptor;
+};
+
+class SessionAdaptor final : public QDBusAbstractAdaptor {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Session")
+public:
+    explicit SessionAdaptor(SessionObject* session)
+        : QDBusAbstractAdaptor(session), m_session(session) {}
+public slots:
+    void Close() { m_session->m_portal->closeSession(m_session->m_path); }
+
+private:
+    SessionObject* m_session;
+};
+
+} // namespace
+
+PrivateBus::PrivateBus() {
+    // No service directories: nothing is started on demand.
+    m_config.open();
+    m_config.write("<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen>"
+                   "<auth>EXTERNAL</auth><policy context=\"default\">"
+                   "<allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                   "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>");
+    m_config.flush();
+    m_daemon.start(QStringLiteral("dbus-daemon"),
+                   {QStringLiteral("--config-file=") + m_config.fileName(),
+                    QStringLiteral("--print-address=1"), QStringLiteral("--nofork")});
+    if (!m_daemon.waitForStarted(5000))
+        return;
+    while (!m_daemon.canReadLine() && m_daemon.waitForReadyRead(5000)) {
+    }
+    m_address = QString::fromUtf8(m_daemon.readLine().trimmed());
+}
+
+PrivateBus::~PrivateBus() {
+    m_daemon.terminate();
+    m_daemon.waitForFinished(3000);
+}
+
+QDBusConnection PrivateBus::connect(const QString& name) const {
+    return QDBusConnection::connectToBus(m_address, name);
+}
+
+FakePortal::FakePortal(const PrivateBus& bus, Interfaces interfaces)
+    : m_bus(bus.connect(QStringLiteral("fake-portal"))) {
+    PortalShortcut::registerType();
+    if (interfaces.screenshot)
+        new ScreenshotAdaptor(this);
+    if (interfaces.globalShortcuts)
+        new ShortcutsAdaptor(this);
+    m_bus.registerObject(QStringLiteral("/org/freedesktop/portal/desktop"), this);
+    m_bus.registerService(QStringLiteral("org.freedesktop.portal.Desktop"));
+}
+
+FakePortal::~FakePortal() {
+    m_bus.unregisterService(QStringLiteral("org.freedesktop.portal.Desktop"));
+    m_bus.unregisterObject(QStringLiteral("/org/freedesktop/portal/desktop"));
+    QDBusConnection::disconnectFromBus(m_bus.name());
+}
+
+QString FakePortal::requestPath(const QDBusMessage& message, const QVariantMap& options) {
+    // The path the specification of portals promises: the caller's unique name without
+    // its colon, dots as underscores, then the caller's token.
+    QString sender = message.service().mid(1);
+    sender.replace(u'.', u'_');
+    const QString path = QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2")
+                             .arg(sender, options.value(QStringLiteral("handle_token")).toString());
+    requestPaths << path;
+    return path;
+}
+
+void FakePortal::respond(const QString& path, uint code, const QVariantMap& results, int delay) {
+    QTimer::singleShot(delay, this, [this, path, code, results] {
+        QDBusMessage signal = QDBusMessage::createSignal(
+            path, QStringLiteral("org.freedesktop.portal.Request"), QStringLiteral("Response"));
+        signal << code << results;
+        m_bus.send(signal);
+    });
+}
+
+QDBusObjectPath FakePortal::screenshot(const QVariantMap& options, const QDBusMessage& message) {
+    screenshotOptions << options;
+    const QString path = requestPath(message, options);
+    if (response)
+        respond(path, *response,
+                uri.isEmpty() ? QVariantMap() : QVariantMap{{QStringLiteral("uri"), uri}}, delayMs);
+    return QDBusObjectPath(path);
+}
+
+QDBusObjectPath FakePortal::createSession(const QVariantMap& options, const QDBusMessage& message) {
+    const QString path = requestPath(message, options);
+    QString sender = message.service().mid(1);
+    sender.replace(u'.', u'_');
+    const QString session =
+        QStringLiteral("/org/freedesktop/portal/desktop/session/%1/%2")
+            .arg(sender, options.value(QStringLiteral("session_handle_token")).toString());
+    sessions << session;
+    auto* object = new SessionObject(this, session);
+    new SessionAdaptor(object);
+    m_bus.registerObject(session, object);
+    respond(path, 0, {{QStringLiteral("session_handle"), session}}, 0);
+    return QDBusObjectPath(path);
+}
+
+QDBusObjectPath FakePortal::bindShortcuts(const QDBusObjectPath&, const PortalShortcuts& shortcuts,
+                                          const QVariantMap& options, const QDBusMessage& message) {
+    const QString path = requestPath(message, options);
+    boundShortcuts << shortcuts;
+    respond(path, 0, {}, 0);
+    return QDBusObjectPath(path);
+}
+
+void FakePortal::closeSession(const QString& path) {
+    closedSessions << path;
+    m_bus.unregisterObject(path);
+}
+
+void FakePortal::activate(const QString& session, const QString& id) {
+    QDBusMessage signal = QDBusMessage::createSignal(
+        QStringLiteral("/org/freedesktop/portal/desktop"),
+        QStringLiteral("org.freedesktop.portal.GlobalShortcuts"), QStringLiteral("Activated"));
+    signal << QVariant::fromValue(QDBusObjectPath(session)) << id << qulonglong(1) << QVariantMap();
+    m_bus.send(signal);
+}
+
+} // namespace kestrova::test
+
+#include "FakePortal.moc"

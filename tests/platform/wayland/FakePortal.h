@@ -1,0 +1,78 @@
+#pragma once
+
+#include "PortalShortcut.h"
+
+#include <QDBusAbstractAdaptor>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QObject>
+#include <QProcess>
+#include <QStringList>
+#include <QTemporaryFile>
+#include <QVariantMap>
+
+#include <memory>
+#include <optional>
+
+namespace kestrova::test {
+
+// A session bus of the test's own: no service on it is started on demand, so a portal
+// is there only when a test puts one there.
+class PrivateBus final {
+public:
+    PrivateBus();
+    ~PrivateBus();
+    bool isRunning() const { return !m_address.isEmpty(); }
+    // A new connection to the bus, with a unique name of its own.
+    QDBusConnection connect(const QString& name) const;
+
+private:
+    QTemporaryFile m_config;
+    QProcess m_daemon;
+    QString m_address;
+};
+
+// The desktop portal as a test wants it: owns the portal's name on a private bus,
+// answers each request as told, and records what it was asked.
+class FakePortal final : public QObject {
+    Q_OBJECT
+public:
+    struct Interfaces {
+        bool screenshot = true;
+        bool globalShortcuts = true;
+    };
+    FakePortal(const PrivateBus& bus, Interfaces interfaces);
+    ~FakePortal() override;
+
+    // How the next screenshot requests are answered: the response code and the file
+    // named in the answer, after `delayMs`; no answer at all when `response` is empty.
+    std::optional<uint> response = 0;
+    QString uri;
+    int delayMs = 0;
+
+    // What was asked.
+    QList<QVariantMap> screenshotOptions;
+    QStringList requestPaths;
+    QList<PortalShortcuts> boundShortcuts;
+    QStringList sessions, closedSessions;
+
+    // Sends a press of a shortcut to the clients.
+    void activate(const QString& session, const QString& id);
+
+    // Handlers of the adaptors.
+    QDBusObjectPath screenshot(const QVariantMap& options, const QDBusMessage& message);
+    QDBusObjectPath createSession(const QVariantMap& options, const QDBusMessage& message);
+    QDBusObjectPath bindShortcuts(const QDBusObjectPath& session, const PortalShortcuts& shortcuts,
+                                  const QVariantMap& options, const QDBusMessage& message);
+    void closeSession(const QString& path);
+
+private:
+    QString requestPath(const QDBusMessage& message, const QVariantMap& options);
+    void respond(const QString& path, uint response, const QVariantMap& results, int delayMs);
+
+    QDBusConnection m_bus;
+    int m_sessionCount = 0;
+};
+
+} // namespace kestrova::test

@@ -1,0 +1,207 @@
+// The screenshot portal's protocol, against a fake portal on a private bus: what is
+// asked, each kind of answer, and the desktop picture cut into the screens' stills.
+
+#include "CaptureError.h"
+#include "DesktopLayout.h"
+#include "FakePortal.h"
+#include "PortalCaptureBackend.h"
+#include "PortalRequest.h"
+#include "TestSupport.h"
+
+#include <QPainter>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace kestrova;
+
+namespace {
+
+// A picture with no two neighbouring pixels alike, so that any shift or resampling
+// shows.
+QImage noise(QSize size, quint32 seed) {
+    QImage image(size, QImage::Format_RGB32);
+    QRandomGenerator random(seed);
+    for (int y = 0; y < size.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < size.width(); ++x)
+            line[x] = 0xff000000u | random.bounded(0x1000000u);
+    }
+    return image;
+}
+
+struct Outcome {
+    bool done = false;
+    Expected<std::vector<QImage>> stills;
+};
+
+// Asks for stills of `screens` and waits for the answer.
+Outcome ask(PortalCaptureBackend& backend, const std::vector<ScreenInfo>& screens,
+            int timeoutMs = 5000) {
+    auto outcome = std::make_shared<Outcome>();
+    backend.grabStills(screens, [outcome](Expected<std::vector<QImage>> stills) {
+        QVERIFY(!outcome->done); // exactly once
+        outcome->done = true;
+        outcome->stills = std::move(stills);
+    });
+    test::waitUntil([&] { return outcome->done; }, timeoutMs);
+    return *outcome;
+}
+
+const std::vector<ScreenInfo> oneScreen{{QStringLiteral("A"), QRect(0, 0, 64, 40), 1}};
+
+} // namespace
+
+class PortalCaptureTest final : public QObject {
+    Q_OBJECT
+private:
+    std::unique_ptr<test::PrivateBus> m_bus;
+    QTemporaryDir m_dir;
+
+    QDBusConnection client(const QString& name) { return m_bus->connect(name); }
+
+    // Writes a picture where a portal would, and returns its URI.
+    QString portalFile(const QImage& image, const QString& name) {
+        const QString path = m_dir.filePath(name);
+        image.save(path, "PNG");
+        return QUrl::fromLocalFile(path).toString();
+    }
+
+private slots:
+    void initTestCase() {
+        m_bus = std::make_unique<test::PrivateBus>();
+        QVERIFY2(m_bus->isRunning(), "dbus-daemon did not start");
+        QVERIFY(m_dir.isValid());
+    }
+
+    void successGivesEachScreenItsPartAndRemovesThePortalsFile() {
+        test::FakePortal portal(*m_bus, {});
+        // Two screens side by side, the second at scale 2 and lower: the portal's
+        // picture has the bounding box at the highest density.
+        const std::vector<ScreenInfo> screens{{QStringLiteral("L"), QRect(0, 0, 40, 30), 1},
+                                              {QStringLiteral("R"), QRect(40, 10, 20, 20), 2}};
+        const QImage desktop = noise({120, 60}, 7);
+        portal.uri = portalFile(desktop, QStringLiteral("out.png"));
+        PortalCaptureBackend backend(client(QStringLiteral("c1")));
+
+        const Outcome outcome = ask(backend, screens);
+        QVERIFY(outcome.done);
+        QVERIFY2(outcome.stills,
+                 outcome.stills ? "" : qPrintable(outcome.stills.error().description));
+        const std::vector<QImage>& stills = outcome.stills.value();
+        QCOMPARE(stills.size(), 2u);
+        // The scale-2 screen is cut without resampling: exactly the portal's pixels.
+        QCOMPARE(stills[1].size(), QSize(40, 40));
+        QCOMPARE(stills[1], desktop.copy(80, 20, 40, 40).convertToFormat(stills[1].format()));
+        // The scale-1 screen was drawn at twice its density and is brought back to its
+        // own pixel size.
+        QCOMPARE(stills[0].size(), QSize(40, 30));
+        const QImage left = desktop.copy(0, 0, 80, 60)
+                                .scaled(40, 30, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                                .convertToFormat(stills[0].format());
+        QCOMPARE(stills[0], left);
+
+        QVERIFY2(!QFile::exists(m_dir.filePath(QStringLiteral("out.png"))),
+                 "the portal's picture was left behind");
+        QCOMPARE(portal.screenshotOptions.size(), 1);
+        QCOMPARE(portal.screenshotOptions[0].value(QStringLiteral("interactive")), QVariant(false));
+        QCOMPARE(portal.requestPaths.size(), 1);
+    }
+
+    void cancelEndsQuietlyAndFailuresSayWhy_data() {
+        QTest::addColumn<uint>("response");
+        QTest::addColumn<bool>("cancelled");
+        QTest::addColumn<QString>("hint");
+        QTest::newRow("cancelled by the user") << 1u << true << QString();
+        QTest::newRow("failed") << 2u << false << QStringLiteral("refused");
+        QTest::newRow("unknown code") << 7u << false << QStringLiteral("refused");
+    }
+    void cancelEndsQuietlyAndFailuresSayWhy() {
+        QFETCH(uint, response);
+        QFETCH(bool, cancelled);
+        QFETCH(QString, hint);
+        test::FakePortal portal(*m_bus, {});
+        portal.response = response;
+        PortalCaptureBackend backend(client(QStringLiteral("c2")));
+        const Outcome outcome = ask(backend, oneScreen);
+        QVERIFY(outcome.done);
+        QVERIFY(!outcome.stills);
+        QCOMPARE(CaptureError::is(outcome.stills.error(), CaptureError::Kind::cancelled),
+                 cancelled);
+        if (!cancelled) {
+            QVERIFY(!outcome.stills.error().description.isEmpty());
+            QVERIFY2(backend.failureHint().contains(hint), qPrintable(backend.failureHint()));
+        }
+    }
+
+    void aSuccessWithoutAReadablePictureIsAFailure() {
+        test::FakePortal portal(*m_bus, {});
+        portal.uri = QUrl::fromLocalFile(m_dir.filePath(QStringLiteral("missing.png"))).toString();
+        PortalCaptureBackend backend(client(QStringLiteral("c3")));
+        const Outcome outcome = ask(backend, oneScreen);
+        QVERIFY(outcome.done);
+        QVERIFY(!outcome.stills);
+        QVERIFY(!CaptureError::is(outcome.stills.error(), CaptureError::Kind::cancelled));
+    }
+
+    void aSilentPortalTimesOutAndTheNextRequestWorks() {
+        test::FakePortal portal(*m_bus, {});
+        portal.response = std::nullopt;
+        PortalCaptureBackend backend(client(QStringLiteral("c4")), std::chrono::milliseconds(400));
+        const Outcome first = ask(backend, oneScreen);
+        QVERIFY(first.done);
+        QVERIFY(!first.stills);
+        QVERIFY(portal::is(first.stills.error(), portal::Failure::noAnswer));
+        QVERIFY(backend.failureHint().contains(QStringLiteral("did not answer")));
+
+        // A portal that answers after the wait: the picture it wrote is still removed.
+        portal.response = 0;
+        portal.delayMs = 800;
+        portal.uri = portalFile(noise({64, 40}, 1), QStringLiteral("late.png"));
+        const Outcome late = ask(backend, oneScreen);
+        QVERIFY(late.done && !late.stills);
+        QVERIFY2(test::waitUntil(
+                     [&] { return !QFile::exists(m_dir.filePath(QStringLiteral("late.png"))); }),
+                 "a late answer's picture was left behind");
+
+        portal.delayMs = 0;
+        portal.uri = portalFile(noise({64, 40}, 2), QStringLiteral("next.png"));
+        const Outcome next = ask(backend, oneScreen);
+        QVERIFY(next.done);
+        QVERIFY(next.stills);
+        QCOMPARE(next.stills.value().at(0), noise({64, 40}, 2));
+    }
+
+    void noPortalOrNoScreenshotServiceSayWhatToInstall() {
+        {
+            PortalCaptureBackend backend(client(QStringLiteral("c5")));
+            const Outcome outcome = ask(backend, oneScreen);
+            QVERIFY(outcome.done && !outcome.stills);
+            QVERIFY(portal::is(outcome.stills.error(), portal::Failure::noService));
+            QVERIFY(backend.failureHint().contains(QStringLiteral("xdg-desktop-portal")));
+        }
+        test::FakePortal portal(*m_bus, {false, true});
+        PortalCaptureBackend backend(client(QStringLiteral("c6")));
+        const Outcome outcome = ask(backend, oneScreen);
+        QVERIFY(outcome.done && !outcome.stills);
+        QVERIFY(portal::is(outcome.stills.error(), portal::Failure::noInterface));
+        QVERIFY(backend.failureHint().contains(QStringLiteral("cannot take screenshots")));
+    }
+
+    void layoutsWithGapsAndNegativeOriginsCutPerScreen() {
+        // Origins left of and above zero, and a gap between screens (mixed scales leave
+        // them): each part is found from the bounding box.
+        const std::vector<ScreenInfo> screens{{QStringLiteral("A"), QRect(-30, -10, 30, 20), 1},
+                                              {QStringLiteral("B"), QRect(10, 0, 20, 10), 1}};
+        const QImage desktop = noise({60, 20}, 3);
+        const std::vector<QImage> parts = DesktopLayout::split(desktop, screens);
+        QCOMPARE(parts.size(), 2u);
+        QCOMPARE(parts[0], desktop.copy(0, 0, 30, 20));
+        QCOMPARE(parts[1], desktop.copy(40, 10, 20, 10));
+        // A picture that does not cover the layout's shape leaves the screens without.
+        QVERIFY(DesktopLayout::split(QImage(), screens)[0].isNull());
+    }
+};
+
+QTEST_GUILESS_MAIN(PortalCaptureTest)
+#include "tst_portalcapture.moc"

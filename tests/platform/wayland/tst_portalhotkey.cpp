@@ -1,0 +1,138 @@
+// The hot key through the global-shortcuts portal, against a fake portal on a private
+// bus: what is bound, presses reaching kestrova, rebinding, and a desktop without it.
+
+#include "FakePortal.h"
+#include "HotKeyManager.h"
+#include "KeyNames.h"
+#include "PortalHotKeyBackend.h"
+#include "PortalShortcut.h"
+#include "StderrCapture.h"
+#include "TestSupport.h"
+
+#include <QTest>
+
+using namespace kestrova;
+
+namespace {
+constexpr std::uint32_t key2 = 19, keyA = 0, keypadEnter = 76, keyReturn = 36;
+}
+
+class PortalHotKeyTest final : public QObject {
+    Q_OBJECT
+private:
+    std::unique_ptr<test::PrivateBus> m_bus;
+
+private slots:
+    void initTestCase() {
+        m_bus = std::make_unique<test::PrivateBus>();
+        QVERIFY2(m_bus->isRunning(), "dbus-daemon did not start");
+    }
+
+    void triggersUseThePortalsKeyNames() {
+        using namespace carbon;
+        QCOMPARE(PortalShortcut::trigger(key2, shiftKey | cmdKey), QStringLiteral("SHIFT+LOGO+2"));
+        QCOMPARE(PortalShortcut::trigger(keyA, controlKey | optionKey),
+                 QStringLiteral("CTRL+ALT+a"));
+        QCOMPARE(PortalShortcut::trigger(keypadEnter, controlKey), QStringLiteral("CTRL+KP_Enter"));
+        QCOMPARE(PortalShortcut::trigger(keyReturn, shiftKey), QStringLiteral("SHIFT+Return"));
+        QCOMPARE(PortalShortcut::trigger(999, shiftKey), std::nullopt);
+    }
+
+    void bindsThenReportsPressesOfItsOwnShortcutOnly() {
+        test::FakePortal portal(*m_bus, {});
+        auto owned = std::make_unique<PortalHotKeyBackend>(m_bus->connect(QStringLiteral("h1")));
+        PortalHotKeyBackend* backend = owned.get();
+        HotKeyManager manager(std::move(owned));
+        int presses = 0;
+        manager.registerHotKey(key2, carbon::shiftKey | carbon::cmdKey, [&] { ++presses; });
+        QVERIFY(test::waitUntil([&] { return !backend->boundSession().isEmpty(); }));
+
+        QCOMPARE(portal.boundShortcuts.size(), 1);
+        const PortalShortcut bound = portal.boundShortcuts[0].value(0);
+        QCOMPARE(bound.id, QStringLiteral("capture-region"));
+        QCOMPARE(bound.properties.value(QStringLiteral("description")).toString(),
+                 QStringLiteral("Capture Region"));
+        QCOMPARE(bound.properties.value(QStringLiteral("preferred_trigger")).toString(),
+                 QStringLiteral("SHIFT+LOGO+2"));
+
+        const QString session = backend->boundSession();
+        portal.activate(session, QStringLiteral("something-else"));
+        portal.activate(QStringLiteral("/org/freedesktop/portal/desktop/session/x/y"),
+                        QStringLiteral("capture-region"));
+        portal.activate(session, QStringLiteral("capture-region"));
+        QVERIFY(test::waitUntil([&] { return presses > 0; }));
+        QTest::qWait(100);
+        QCOMPARE(presses, 1);
+    }
+
+    void aNewKeyRebindsAndClearingUnbinds() {
+        test::FakePortal portal(*m_bus, {});
+        auto owned = std::make_unique<PortalHotKeyBackend>(m_bus->connect(QStringLiteral("h2")));
+        PortalHotKeyBackend* backend = owned.get();
+        HotKeyManager manager(std::move(owned));
+        int presses = 0;
+        manager.registerHotKey(key2, carbon::shiftKey | carbon::cmdKey, [&] { ++presses; });
+        QVERIFY(test::waitUntil([&] { return !backend->boundSession().isEmpty(); }));
+        const QString first = backend->boundSession();
+
+        manager.registerHotKey(keyA, carbon::controlKey | carbon::optionKey, [&] { ++presses; });
+        QVERIFY(test::waitUntil([&] { return portal.boundShortcuts.size() == 2; }));
+        QVERIFY(test::waitUntil([&] { return portal.closedSessions.contains(first); }));
+        QCOMPARE(
+            portal.boundShortcuts[1].value(0).properties.value(QStringLiteral("preferred_trigger")),
+            QVariant(QStringLiteral("CTRL+ALT+a")));
+        QVERIFY(test::waitUntil([&] { return !backend->boundSession().isEmpty(); }));
+        const QString second = backend->boundSession();
+        QVERIFY(second != first);
+
+        // The old session's presses are not the shortcut any more.
+        portal.activate(first, QStringLiteral("capture-region"));
+        portal.activate(second, QStringLiteral("capture-region"));
+        QVERIFY(test::waitUntil([&] { return presses == 1; }));
+
+        manager.unregister();
+        QVERIFY(test::waitUntil([&] { return portal.closedSessions.contains(second); }));
+        portal.activate(second, QStringLiteral("capture-region"));
+        QTest::qWait(200);
+        QCOMPARE(presses, 1);
+    }
+
+    void aKeyChangedBeforeTheDesktopAnswersBindsOnlyTheLastOne() {
+        test::FakePortal portal(*m_bus, {});
+        auto owned = std::make_unique<PortalHotKeyBackend>(m_bus->connect(QStringLiteral("h3")));
+        PortalHotKeyBackend* backend = owned.get();
+        HotKeyManager manager(std::move(owned));
+        manager.registerHotKey(key2, carbon::shiftKey | carbon::cmdKey, [] {});
+        manager.registerHotKey(keyA, carbon::controlKey, [] {});
+        QVERIFY(test::waitUntil([&] { return !backend->boundSession().isEmpty(); }));
+        QTest::qWait(200);
+        QCOMPARE(portal.boundShortcuts.size(), 1);
+        QCOMPARE(
+            portal.boundShortcuts[0].value(0).properties.value(QStringLiteral("preferred_trigger")),
+            QVariant(QStringLiteral("CTRL+a")));
+        // The session opened for the first key is closed, not left behind.
+        QCOMPARE(portal.sessions.size(), 2);
+        QVERIFY(
+            test::waitUntil([&] { return portal.closedSessions.contains(portal.sessions[0]); }));
+    }
+
+    void withoutTheServiceItSaysSoOnceAndNamesTheRemedy() {
+        test::FakePortal portal(*m_bus, {true, false});
+        test::StderrCapture errors;
+        {
+            HotKeyManager manager(
+                std::make_unique<PortalHotKeyBackend>(m_bus->connect(QStringLiteral("h4"))));
+            manager.registerHotKey(key2, carbon::shiftKey | carbon::cmdKey, [] {});
+            QTest::qWait(300);
+            manager.registerHotKey(keyA, carbon::controlKey, [] {});
+            QTest::qWait(300);
+        }
+        const QString text = QString::fromUtf8(errors.text());
+        QCOMPARE(text.count(QStringLiteral("offers applications no global shortcuts")), 1);
+        QVERIFY2(text.contains(QStringLiteral("kestrova --capture")), qPrintable(text));
+        QCOMPARE(text.count(u'\n'), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(PortalHotKeyTest)
+#include "tst_portalhotkey.moc"
