@@ -3,10 +3,16 @@
 # Usage: scripts/deps.sh build|test
 set -euo pipefail
 
-build_packages=(cmake g++ make pkgconf qt6-base-dev qt6-svg-dev libxcb1-dev libxcb-shm0-dev
-  libdeflate-dev)
+# qt6-wayland: on a Wayland session kestrova runs as a Wayland client (through XWayland
+# it would see only X11 windows).
+build_packages=(cmake g++ make pkgconf qt6-base-dev qt6-svg-dev qt6-wayland libxcb1-dev
+  libxcb-shm0-dev libdeflate-dev)
+# The second line is a headless Wayland session: compositor, screenshot portal, and the
+# tools that read its screen and type into it.
 test_packages=(xvfb xauth xdotool xclip x11-xserver-utils x11-utils xcompmgr trayer openbox
-  dbus-daemon dbus-bin desktop-file-utils appstream clang-format)
+  dbus-daemon dbus-bin desktop-file-utils appstream clang-format
+  sway xdg-desktop-portal xdg-desktop-portal-wlr xdg-desktop-portal-gtk pipewire grim wtype
+  libwayland-dev)
 
 wanted=("${build_packages[@]}")
 if [ "${1:-build}" = test ]; then

@@ -1,0 +1,444 @@
+// The real kestrova in a real Wayland session: headless sway with the wlroots screenshot
+// portal, driven from outside like a user would (a pointer device on the seat, wtype
+// for keys) and read back with grim. Runs inside sway_session.sh, which names the
+// programs in KESTROVA and VIRTUAL_POINTER.
+
+#include <QDir>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTest>
+
+#include <cmath>
+#include <functional>
+
+namespace {
+
+// Ends the test if a helper that checks things itself failed.
+#define STEP(call)                                                                                 \
+    do {                                                                                           \
+        call;                                                                                      \
+        if (QTest::currentTestFailed())                                                            \
+            return;                                                                                \
+    } while (false)
+
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QTest::qWait(50);
+    }
+    return true;
+}
+
+int run(const QString& program, const QStringList& arguments, QByteArray* out = nullptr) {
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForStarted(5000) || !process.waitForFinished(60000)) {
+        process.kill();
+        process.waitForFinished(1000);
+        return -1;
+    }
+    if (out)
+        *out = process.readAllStandardOutput();
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
+int swaymsg(const QStringList& arguments, QByteArray* out = nullptr) {
+    return run(QStringLiteral("swaymsg"), arguments, out);
+}
+
+struct Output {
+    QString name;
+    QRect rect; // points in the layout
+    double scale = 1;
+};
+
+QList<Output> outputs() {
+    QByteArray json;
+    swaymsg({QStringLiteral("-r"), QStringLiteral("-t"), QStringLiteral("get_outputs")}, &json);
+    QList<Output> all;
+    for (const QJsonValue& value : QJsonDocument::fromJson(json).array()) {
+        const QJsonObject o = value.toObject();
+        const QJsonObject r = o.value(QStringLiteral("rect")).toObject();
+        all.append(
+            {o.value(QStringLiteral("name")).toString(),
+             QRect(r.value(QStringLiteral("x")).toInt(), r.value(QStringLiteral("y")).toInt(),
+                   r.value(QStringLiteral("width")).toInt(),
+                   r.value(QStringLiteral("height")).toInt()),
+             o.value(QStringLiteral("scale")).toDouble(1)});
+    }
+    return all;
+}
+
+struct Window {
+    QString output;
+    bool fullScreen = false;
+};
+
+// kestrova's windows of this title, with the output each is on.
+QList<Window> windows(const QString& title) {
+    QByteArray json;
+    swaymsg({QStringLiteral("-r"), QStringLiteral("-t"), QStringLiteral("get_tree")}, &json);
+    QList<Window> found;
+    std::function<void(const QJsonObject&, const QString&)> walk = [&](const QJsonObject& node,
+                                                                       const QString& output) {
+        const QString here =
+            node.value(QStringLiteral("type")).toString() == QLatin1String("output")
+                ? node.value(QStringLiteral("name")).toString()
+                : output;
+        if (node.value(QStringLiteral("name")).toString() == title)
+            found.append({here, node.value(QStringLiteral("fullscreen_mode")).toInt() > 0});
+        for (const char* children : {"nodes", "floating_nodes"}) {
+            for (const QJsonValue& child : node.value(QLatin1String(children)).toArray())
+                walk(child.toObject(), here);
+        }
+    };
+    walk(QJsonDocument::fromJson(json).object(), QString());
+    return found;
+}
+
+// Every window's title, for messages.
+QStringList windowNames() {
+    QByteArray json;
+    swaymsg({QStringLiteral("-r"), QStringLiteral("-t"), QStringLiteral("get_tree")}, &json);
+    QStringList names;
+    std::function<void(const QJsonObject&)> walk = [&](const QJsonObject& node) {
+        if (node.value(QStringLiteral("pid")).toInt() > 0)
+            names << node.value(QStringLiteral("name")).toString();
+        for (const char* children : {"nodes", "floating_nodes"}) {
+            for (const QJsonValue& child : node.value(QLatin1String(children)).toArray())
+                walk(child.toObject());
+        }
+    };
+    walk(QJsonDocument::fromJson(json).object());
+    return names;
+}
+
+QImage grim(const QString& output) {
+    QByteArray png;
+    if (run(QStringLiteral("grim"), {QStringLiteral("-o"), output, QStringLiteral("-")}, &png) != 0)
+        return {};
+    return QImage::fromData(png).convertToFormat(QImage::Format_RGB32);
+}
+
+// How many pixels of `shown` are not `reference` dimmed by the overlay's 35 % black,
+// within `tolerance`. The compositor draws its cursor into the picture, and it takes
+// another shape over the overlay: the corner where tests park it is left out.
+qint64 pixelsNotDimmed(const QImage& shown, const QImage& reference, double tolerance = 1.5,
+                       int cursorSize = 128) {
+    if (shown.size() != reference.size())
+        return -1;
+    const QRect cursor(shown.width() - cursorSize, shown.height() - cursorSize, cursorSize,
+                       cursorSize);
+    qint64 wrong = 0;
+    const auto off = [&](int a, int b) { return std::abs(a - b * 0.65) > tolerance; };
+    for (int y = 0; y < shown.height(); ++y) {
+        const auto* a = reinterpret_cast<const QRgb*>(shown.constScanLine(y));
+        const auto* b = reinterpret_cast<const QRgb*>(reference.constScanLine(y));
+        for (int x = 0; x < shown.width(); ++x) {
+            if (off(qRed(a[x]), qRed(b[x])) || off(qGreen(a[x]), qGreen(b[x])) ||
+                off(qBlue(a[x]), qBlue(b[x])))
+                wrong += !cursor.contains(x, y);
+        }
+    }
+    return wrong;
+}
+
+// The same, for a picture that went through resampling on its way (drawn at another
+// scale and brought back): compared in 16 x 16 blocks, where a picture shifted or
+// scaled wrongly still shows.
+qint64 blocksNotDimmed(const QImage& shown, const QImage& reference) {
+    const auto blocks = [](const QImage& image) {
+        return image.scaled(image.size() / 16, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    };
+    return pixelsNotDimmed(blocks(shown), blocks(reference), 4, 128 / 16);
+}
+
+// A desktop-like picture: blocks of colour with fine noise, no two neighbours alike.
+QImage wallpaper(QSize size, quint32 seed) {
+    QImage image(size, QImage::Format_RGB32);
+    QRandomGenerator random(seed);
+    for (int y = 0; y < size.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < size.width(); ++x) {
+            const int block = ((x / 97) * 31 + (y / 61) * 17 + int(seed)) % 200;
+            line[x] = qRgb(block + random.bounded(40), (block * 3) % 200 + random.bounded(40),
+                           255 - block - random.bounded(40));
+        }
+    }
+    return image;
+}
+
+// The editor's toolbar for a selection given in an output's points (y down): centred
+// 10 points under it, buttons 30 wide at these offsets.
+QPoint toolbarButton(const QRect& selection, int index) {
+    static const int xs[11] = {7, 40, 73, 106, 139, 172, 205, 238, 285, 318, 351};
+    const int barX = selection.center().x() + 1 - 388 / 2;
+    const int barY = selection.bottom() + 1 + 10;
+    return {barX + xs[index] + 15, barY + 7 + 15};
+}
+constexpr int saveButton = 9;
+
+} // namespace
+
+class WaylandSessionTest final : public QObject {
+    Q_OBJECT
+private:
+    QProcess m_pointer;
+    QProcess m_instance;
+    QString m_shots;
+    QSize m_layout;
+
+    bool point(const QString& command) {
+        m_pointer.write(command.toUtf8() + '\n');
+        while (!m_pointer.canReadLine()) {
+            if (!m_pointer.waitForReadyRead(5000))
+                return false;
+        }
+        return m_pointer.readLine().trimmed() == "ok";
+    }
+
+    bool moveTo(QPoint at) {
+        QRect box;
+        for (const Output& o : outputs())
+            box |= o.rect;
+        return point(QStringLiteral("move %1 %2 %3 %4")
+                         .arg(at.x())
+                         .arg(at.y())
+                         .arg(box.right() + 1)
+                         .arg(box.bottom() + 1));
+    }
+
+    void drag(QPoint from, QPoint to) {
+        QVERIFY(moveTo(from));
+        QTest::qWait(50);
+        QVERIFY(point(QStringLiteral("press")));
+        for (int step = 1; step <= 5; ++step) {
+            QVERIFY(moveTo(from + (to - from) * step / 5));
+            QTest::qWait(30);
+        }
+        QVERIFY(point(QStringLiteral("release")));
+    }
+
+    void click(QPoint at) {
+        QVERIFY(moveTo(at));
+        QTest::qWait(100);
+        QVERIFY(point(QStringLiteral("press")));
+        QVERIFY(point(QStringLiteral("release")));
+    }
+
+    // Parks the cursor in the layout's last corner, away from what tests select.
+    void parkCursor() {
+        QRect box;
+        for (const Output& o : outputs())
+            box |= o.rect;
+        QVERIFY(moveTo(box.bottomRight()));
+        QTest::qWait(100);
+    }
+
+    // Starts a capture the way a desktop shortcut would.
+    void capture() {
+        STEP(parkCursor());
+        QCOMPARE(run(QString::fromLocal8Bit(qgetenv("KESTROVA")), {QStringLiteral("--capture")}),
+                 0);
+    }
+
+    // Waits until every output shows an overlay window, full screen on its own output.
+    void waitForOverlays() {
+        const QList<Output> all = outputs();
+
+        QVERIFY2(waitUntil(
+                     [&] {
+                         const QList<Window> shown = windows(QStringLiteral("kestrova selection"));
+                         QStringList on;
+                         for (const Window& w : shown) {
+                             if (w.fullScreen)
+                                 on << w.output;
+                         }
+                         for (const Output& o : all) {
+                             if (on.count(o.name) != 1)
+                                 return false;
+                         }
+                         return shown.size() == all.size();
+                     },
+                     20000),
+                 qPrintable(QStringLiteral("windows: %1; kestrova said: %2")
+                                .arg(windowNames().join(QStringLiteral(", ")),
+                                     QString::fromLocal8Bit(m_instance.readAllStandardError()))));
+    }
+
+    void setWallpaper(const Output& output, quint32 seed) {
+        const QSize pixels(int(std::lround(output.rect.width() * output.scale)),
+                           int(std::lround(output.rect.height() * output.scale)));
+        const QString path = QDir::home().filePath(QStringLiteral("wallpaper-%1.png").arg(seed));
+        QVERIFY(wallpaper(pixels, seed).save(path));
+        QCOMPARE(swaymsg({QStringLiteral("output"), output.name, QStringLiteral("bg"), path,
+                          QStringLiteral("stretch")}),
+                 0);
+        // Shown when two reads in a row agree and differ from the plain background.
+        QImage last;
+        QVERIFY(waitUntil(
+            [&] {
+                const QImage now = grim(output.name);
+                const bool settled =
+                    !now.isNull() && now == last && now.pixel(5, 5) != now.pixel(6, 5);
+                last = now;
+                return settled;
+            },
+            10000));
+    }
+
+    QString waitForScreenshot() {
+        QString found;
+        waitUntil(
+            [&] {
+                const QStringList files =
+                    QDir(m_shots).entryList({QStringLiteral("*.png")}, QDir::Files);
+                if (files.isEmpty())
+                    return false;
+                found = QDir(m_shots).filePath(files.constFirst());
+                return true;
+            },
+            15000);
+        return found;
+    }
+
+    // Drags out `selection` (points, y down, on `output`), saves it, and checks that the
+    // file holds exactly `reference`'s pixels under it.
+    void selectAndSave(const Output& output, const QRect& selection, const QImage& reference) {
+        const QPoint origin = output.rect.topLeft();
+        STEP(drag(origin + selection.topLeft(), origin + selection.bottomRight() + QPoint(1, 1)));
+        QVERIFY(waitUntil([] { return windows(QStringLiteral("kestrova editor")).size() == 1; },
+                          10000));
+        QCOMPARE(windows(QStringLiteral("kestrova editor")).constFirst().output, output.name);
+        QVERIFY(windows(QStringLiteral("kestrova selection")).isEmpty());
+        QTest::qWait(500);
+        STEP(click(origin + toolbarButton(selection, saveButton)));
+        const QString file = waitForScreenshot();
+        QVERIFY2(!file.isEmpty(), "nothing was saved");
+        const QImage saved = QImage(file).convertToFormat(QImage::Format_RGB32);
+        const QRect pixels(int(selection.x() * output.scale), int(selection.y() * output.scale),
+                           int(selection.width() * output.scale),
+                           int(selection.height() * output.scale));
+        QCOMPARE(saved.size(), pixels.size());
+        QVERIFY2(saved == reference.copy(pixels), "the saved pixels are not what was on screen");
+        QFile::remove(file);
+        QVERIFY(
+            waitUntil([] { return windows(QStringLiteral("kestrova editor")).isEmpty(); }, 5000));
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY2(!qgetenv("KESTROVA").isEmpty() && !qgetenv("VIRTUAL_POINTER").isEmpty(),
+                 "run this test through sway_session.sh");
+        m_pointer.start(QString::fromLocal8Bit(qgetenv("VIRTUAL_POINTER")), {});
+        QVERIFY(m_pointer.waitForStarted(5000));
+        while (!m_pointer.canReadLine() && m_pointer.waitForReadyRead(5000)) {
+        }
+        QCOMPARE(m_pointer.readLine().trimmed(), QByteArray("ready"));
+
+        m_shots = QDir::home().filePath(QStringLiteral("shots"));
+        QVERIFY(QDir().mkpath(m_shots));
+        const QString config =
+            QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME")) + QStringLiteral("/kestrova");
+        QVERIFY(QDir().mkpath(config));
+        QFile settings(config + QStringLiteral("/kestrova.conf"));
+        QVERIFY(settings.open(QIODevice::WriteOnly));
+        settings.write("[General]\nsaveFolderBookmark=@ByteArray(" + m_shots.toUtf8() + ")\n");
+        settings.close();
+
+        STEP(setWallpaper(outputs().constFirst(), 1));
+        // A desktop starts its portal with the session; so does this test, rather than
+        // on the first capture's demand.
+        QCOMPARE(run(QStringLiteral("dbus-send"),
+                     {QStringLiteral("--session"), QStringLiteral("--print-reply"),
+                      QStringLiteral("--reply-timeout=60000"),
+                      QStringLiteral("--dest=org.freedesktop.DBus"), QStringLiteral("/"),
+                      QStringLiteral("org.freedesktop.DBus.StartServiceByName"),
+                      QStringLiteral("string:org.freedesktop.portal.Desktop"),
+                      QStringLiteral("uint32:0")}),
+                 0);
+        m_instance.start(QString::fromLocal8Bit(qgetenv("KESTROVA")), {});
+        QVERIFY(m_instance.waitForStarted(5000));
+        // One instance per session, found through a socket named after the session's.
+        const QString socket =
+            QString::fromLocal8Bit(qgetenv("XDG_RUNTIME_DIR")) +
+            QStringLiteral("/kestrova-wayland_%1.socket")
+                .arg(QString::fromLocal8Bit(qgetenv("WAYLAND_DISPLAY")).replace(u'-', u'_'));
+        QVERIFY2(waitUntil([&] { return QFile::exists(socket); }, 10000),
+                 m_instance.readAllStandardError().constData());
+    }
+
+    void cleanupTestCase() {
+        run(QString::fromLocal8Bit(qgetenv("KESTROVA")), {QStringLiteral("--quit")});
+        if (!m_instance.waitForFinished(10000))
+            m_instance.kill();
+        const QByteArray errors = m_instance.readAllStandardError();
+        QVERIFY2(!errors.contains("runtime error") && !errors.contains("Sanitizer"),
+                 errors.constData());
+    }
+
+    void overlayShowsTheDesktopDimmedAndSavesExactlyWhatWasOnScreen() {
+        const Output output = outputs().constFirst();
+        STEP(parkCursor());
+        const QImage before = grim(output.name);
+        QVERIFY(!before.isNull());
+        STEP(capture());
+        STEP(waitForOverlays());
+        QVERIFY(waitUntil([&] { return pixelsNotDimmed(grim(output.name), before) == 0; }, 5000));
+        // The portal's picture was read and removed.
+        QVERIFY(!QFile::exists(QStringLiteral("/tmp/out.png")));
+        STEP(selectAndSave(output, QRect(100, 100, 400, 300), before));
+    }
+
+    void escapeCancelsWithoutAClickAndTheNextCaptureWorks() {
+        for (int round = 0; round < 2; ++round) {
+            STEP(capture());
+            STEP(waitForOverlays());
+            QTest::qWait(300);
+            // A keyboard plugged in just now: give clients a moment to take it up.
+            QCOMPARE(run(QStringLiteral("wtype"), {QStringLiteral("-s"), QStringLiteral("500"),
+                                                   QStringLiteral("-k"), QStringLiteral("Escape")}),
+                     0);
+            QVERIFY(waitUntil(
+                [] { return windows(QStringLiteral("kestrova selection")).isEmpty(); }, 5000));
+            QVERIFY(windows(QStringLiteral("kestrova editor")).isEmpty());
+        }
+        QVERIFY(QDir(m_shots).entryList(QDir::Files).isEmpty());
+    }
+
+    void aSecondOutputAtScale2GivesTwiceThePixels() {
+        QCOMPARE(swaymsg({QStringLiteral("create_output")}), 0);
+        QCOMPARE(swaymsg({QStringLiteral("output"), QStringLiteral("HEADLESS-2"),
+                          QStringLiteral("resolution"), QStringLiteral("1920x1080"),
+                          QStringLiteral("scale"), QStringLiteral("2"), QStringLiteral("position"),
+                          QStringLiteral("1920"), QStringLiteral("0")}),
+                 0);
+        QVERIFY(waitUntil([] { return outputs().size() == 2; }, 5000));
+        const Output second = outputs().at(1);
+        QCOMPARE(second.scale, 2.0);
+        STEP(setWallpaper(second, 2));
+        STEP(parkCursor());
+        const QImage first = grim(outputs().constFirst().name);
+        const QImage before = grim(second.name);
+        QCOMPARE(before.size(), QSize(1920, 1080));
+
+        STEP(capture());
+        STEP(waitForOverlays());
+        QVERIFY(waitUntil([&] { return pixelsNotDimmed(grim(second.name), before) == 0; }, 5000));
+        // The scale-1 output came in a picture drawn at scale 2 and is shown at its own
+        // size again, resampled twice: in place and dimmed, block by block.
+        QVERIFY(waitUntil(
+            [&] { return blocksNotDimmed(grim(outputs().constFirst().name), first) == 0; }, 5000));
+        STEP(selectAndSave(second, QRect(100, 100, 300, 200), before));
+    }
+};
+
+QTEST_GUILESS_MAIN(WaylandSessionTest)
+#include "tst_wayland.moc"

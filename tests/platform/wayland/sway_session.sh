@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# Runs a test inside a fresh headless Wayland session: sway on one 1920x1080 output,
+# its own session bus, PipeWire and the screenshot portal (started on demand).
+#
+# Usage: sway_session.sh TEST [FILE…] [-- TEST-ARGUMENT…]
+# TEST and the FILEs (the programs it drives) are copied where the session's user can
+# read them; the test finds each FILE through an environment variable named after it
+# (kestrova → KESTROVA, virtual_pointer → VIRTUAL_POINTER). sway refuses to run as
+# root, so as root the session runs as nobody.
+set -euo pipefail
+
+if [ "${1:-}" = --inside ]; then
+  shift
+  export WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman
+  # With several outputs, headless sway stops redrawing the output that shows a client's
+  # cursor over a full-screen window; a cursor hidden when still keeps every output live.
+  printf 'output HEADLESS-1 resolution 1920x1080 position 0 0\nseat seat0 hide_cursor 100\n' \
+    >"$HOME/sway.conf"
+  sway -c "$HOME/sway.conf" >"$HOME/sway.log" 2>&1 &
+  sway=$!
+  pipewire=
+  cleanup() {
+    [ -n "$pipewire" ] && kill "$pipewire" 2>/dev/null
+    kill "$sway" 2>/dev/null
+    wait 2>/dev/null || true
+  }
+  trap cleanup EXIT
+  for _ in $(seq 100); do
+    socket=$(find "$XDG_RUNTIME_DIR" -maxdepth 1 -name 'wayland-*' ! -name '*.lock' | head -1)
+    [ -n "$socket" ] && break
+    sleep 0.1
+  done
+  if [ -z "$socket" ]; then
+    echo "sway_session: sway did not start" >&2
+    cat "$HOME/sway.log" >&2
+    exit 1
+  fi
+  export WAYLAND_DISPLAY=${socket##*/} XDG_CURRENT_DESKTOP=sway XDG_SESSION_TYPE=wayland
+  SWAYSOCK=$(find "$XDG_RUNTIME_DIR" -maxdepth 1 -name 'sway-ipc.*' | head -1)
+  export SWAYSOCK
+  dbus-update-activation-environment WAYLAND_DISPLAY XDG_CURRENT_DESKTOP SWAYSOCK
+  # The wlroots portal exits at once without PipeWire.
+  pipewire >"$HOME/pipewire.log" 2>&1 &
+  pipewire=$!
+  status=0
+  "$@" || status=$?
+  if [ "$status" -ne 0 ]; then
+    echo "--- sway log" >&2
+    tail -20 "$HOME/sway.log" >&2
+  fi
+  exit "$status"
+fi
+
+test_program=$1
+shift
+work=$(mktemp -d /tmp/kestrova-wayland.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/bin" "$work/home" "$work/runtime"
+cp "$test_program" "$work/bin/"
+environment=()
+while [ $# -gt 0 ]; do
+  file=$1
+  shift
+  [ "$file" = -- ] && break
+  cp "$file" "$work/bin/"
+  name=$(basename "$file" | tr '[:lower:]' '[:upper:]')
+  environment+=("$name=$work/bin/$(basename "$file")")
+done
+# Sanitizer settings pass through; a suppression file moves along with the programs.
+for variable in ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS; do
+  value=${!variable:-}
+  if [[ $value == *suppressions=* ]]; then
+    supp=${value#*suppressions=}
+    supp=${supp%%:*}
+    cp "$supp" "$work/bin/"
+    value=${value/$supp/$work/bin/$(basename "$supp")}
+  fi
+  [ -n "$value" ] && environment+=("$variable=$value")
+done
+chmod 755 "$work" "$work/bin"
+chmod 700 "$work/runtime"
+
+run=(env -i "PATH=/usr/local/bin:/usr/bin:/bin" "HOME=$work/home" "XDG_RUNTIME_DIR=$work/runtime"
+  "XDG_CONFIG_HOME=$work/home/config" "LANG=C.UTF-8" "${environment[@]}"
+  dbus-run-session -- "$0" --inside "$work/bin/$(basename "$test_program")" "$@")
+if [ "$(id -u)" -eq 0 ]; then
+  cp "$0" "$work/bin/sway_session.sh"
+  run[${#run[@]} - 3 - $#]="$work/bin/sway_session.sh"
+  chown -R nobody:nogroup "$work/home" "$work/runtime"
+  # The wlroots portal writes its picture to a fixed name: one left by an earlier run
+  # of this user must not stand in the way.
+  find /tmp -maxdepth 1 -name out.png -user nobody -delete
+  setpriv --reuid=nobody --regid=nogroup --clear-groups "${run[@]}"
+else
+  "${run[@]}"
+fi
