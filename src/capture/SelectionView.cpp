@@ -6,11 +6,19 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPaintEvent>
 #include <QScreen>
 
 #include <algorithm>
 
 namespace kestrova {
+
+namespace {
+
+// The veil over the screen: 35 % black.
+const QColor veil = QColor::fromRgbF(0, 0, 0, 0.35f);
+
+} // namespace
 
 SelectionView::SelectionView(QScreen* screen, QImage still, QWidget* parent)
     : QWidget(parent), m_owningScreen(screen), m_still(std::move(still)) {
@@ -26,15 +34,46 @@ QPointF SelectionView::modelPoint(const QMouseEvent* event) const {
 void SelectionView::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton)
         return;
+    const QRectF before = m_model.selectionRect();
     m_model.press(modelPoint(event));
-    update();
+    update(changedArea(before, m_model.selectionRect()));
 }
 
 void SelectionView::mouseMoveEvent(QMouseEvent* event) {
     if (!m_model.isDragging())
         return;
+    const QRectF before = m_model.selectionRect();
     m_model.drag(modelPoint(event));
-    update();
+    update(changedArea(before, m_model.selectionRect()));
+}
+
+QRegion SelectionView::labelArea(const QRectF& selection) const {
+    const double scale = m_owningScreen ? m_owningScreen->devicePixelRatio() : 1.0;
+    // Two points of slack: antialiased edges spill over.
+    return QRegion(
+        SizeLabel::area(selection, scale, height()).adjusted(-2, -2, 2, 2).toAlignedRect());
+}
+
+QRegion SelectionView::drawnArea(const QRectF& selection) const {
+    if (!(selection.width() > 0) || !(selection.height() > 0))
+        return {};
+    const QRectF hole = geometry::toWidget(selection, height());
+    return QRegion(hole.adjusted(-2, -2, 2, 2).toAlignedRect()) + labelArea(selection);
+}
+
+QRegion SelectionView::changedArea(const QRectF& before, const QRectF& after) const {
+    const QRegion was = drawnArea(before);
+    const QRegion is = drawnArea(after);
+    if (was.isEmpty() || is.isEmpty())
+        return was + is;
+    // Inside both holes, away from both frames and labels, the pixels stay as they are.
+    const QRectF inner = geometry::toWidget(before, height())
+                             .intersected(geometry::toWidget(after, height()))
+                             .adjusted(3, 3, -3, -3);
+    if (!inner.isValid())
+        return was + is;
+    const QRegion unchanged = QRegion(inner.toRect()) - labelArea(before) - labelArea(after);
+    return (was + is) - unchanged;
 }
 
 void SelectionView::mouseReleaseEvent(QMouseEvent* event) {
@@ -54,30 +93,40 @@ void SelectionView::keyPressEvent(QKeyEvent* event) {
     // Other keys are swallowed: the overlay passes nothing on to what lies beneath.
 }
 
-void SelectionView::paintEvent(QPaintEvent*) {
+void SelectionView::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     const QRectF bounds = rect();
     // The still image is shared with the capture that follows: it is drawn through source
-    // rectangles and never changed, which would copy all of it.
+    // rectangles and never changed, which would copy all of it. Only what changed is
+    // painted: while dragging that is a thin band along the frame and the label.
     const double stillScale =
         m_still.isNull() ? 1.0 : m_still.width() / std::max(1.0, bounds.width());
+    const auto source = [stillScale](const QRectF& r) {
+        return QRectF(r.x() * stillScale, r.y() * stillScale, r.width() * stillScale,
+                      r.height() * stillScale);
+    };
     if (!m_still.isNull()) {
-        painter.drawImage(bounds, m_still, QRectF(m_still.rect()));
+        for (const QRect& area : event->region()) {
+            painter.drawImage(QRectF(area), m_still, source(area));
+            painter.fillRect(area, veil);
+        }
     } else {
         painter.setCompositionMode(QPainter::CompositionMode_Source);
         painter.fillRect(bounds, Qt::transparent);
         painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        painter.fillRect(bounds, veil);
     }
-    painter.fillRect(bounds, QColor::fromRgbF(0, 0, 0, 0.35f));
 
     const QRectF selection = m_model.selectionRect();
     if (!(selection.width() > 0) || !(selection.height() > 0))
         return;
     const QRectF hole = geometry::toWidget(selection, height());
     if (!m_still.isNull()) {
-        const double s = stillScale;
-        painter.drawImage(hole, m_still,
-                          QRectF(hole.x() * s, hole.y() * s, hole.width() * s, hole.height() * s));
+        for (const QRect& area : event->region()) {
+            const QRectF part = hole.intersected(QRectF(area));
+            if (!part.isEmpty())
+                painter.drawImage(part, m_still, source(part));
+        }
     } else {
         painter.setCompositionMode(QPainter::CompositionMode_Clear);
         painter.fillRect(hole, Qt::transparent);

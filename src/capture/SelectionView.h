@@ -4,6 +4,7 @@
 
 #include <QImage>
 #include <QPointer>
+#include <QRegion>
 #include <QWidget>
 
 #include <functional>
@@ -35,6 +36,12 @@ protected:
 
 private:
     QPointF modelPoint(const QMouseEvent* event) const;
+    // Where a selection's label, and its hole, frame and label are drawn (widget
+    // coordinates, with slack for antialiasing).
+    QRegion labelArea(const QRectF& selection) const;
+    QRegion drawnArea(const QRectF& selection) const;
+    // What must be painted again when the selection goes from `before` to `after`.
+    QRegion changedArea(const QRectF& before, const QRectF& after) const;
 
     QPointer<QScreen> m_owningScreen;
     QImage m_still;

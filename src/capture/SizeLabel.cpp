@@ -39,6 +39,11 @@ QRectF SizeLabel::background(QPointF origin, QSizeF textSize) {
     return {origin.x() - 5, origin.y() - 2.5, textSize.width() + 10, textSize.height() + 5};
 }
 
+QRectF SizeLabel::area(const QRectF& selection, double scale, double viewHeight) {
+    const QSizeF size = textSize(text(selection, scale));
+    return geometry::toWidget(background(origin(selection, size, viewHeight), size), viewHeight);
+}
+
 void SizeLabel::paint(QPainter& painter, const QRectF& selection, double scale, double viewHeight) {
     const QString label = text(selection, scale);
     const QSizeF size = textSize(label);

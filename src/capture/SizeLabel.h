@@ -23,6 +23,9 @@ public:
     static QPointF origin(const QRectF& selection, QSizeF textSize, double viewMaxY);
     static QRectF background(QPointF origin, QSizeF textSize);
 
+    // Where the label of a selection is drawn, in a y-down view of that height.
+    static QRectF area(const QRectF& selection, double scale, double viewHeight);
+
     // Paints background and text into a y-down painter over a view of that height.
     static void paint(QPainter& painter, const QRectF& selection, double scale, double viewHeight);
 };

@@ -5,7 +5,9 @@
 #include "X11CaptureBackend.h"
 
 #include <QApplication>
+#include <QPainter>
 #include <QScreen>
+#include <QTemporaryFile>
 #include <QTest>
 
 using namespace kestrova;
@@ -37,6 +39,37 @@ QPointF localPoint(QScreen* screen, QPoint native) {
 
 void setRoot(const QString& colour) {
     server->client(QStringLiteral("xsetroot"), {QStringLiteral("-solid"), colour});
+}
+
+// A root of fine irregular detail in two colours, where a misplaced or stale pixel
+// cannot hide.
+void setPatternedRoot() {
+    QTemporaryFile bitmap;
+    bitmap.open();
+    bitmap.write("#define p_width 7\n#define p_height 5\n"
+                 "static unsigned char p_bits[] = {0x13, 0x4a, 0x25, 0x58, 0x06};\n");
+    bitmap.flush();
+    server->client(QStringLiteral("xsetroot"),
+                   {QStringLiteral("-bitmap"), bitmap.fileName(), QStringLiteral("-fg"),
+                    QStringLiteral("#d0a040"), QStringLiteral("-bg"), QStringLiteral("#3070c0")});
+}
+
+void xdotool(const QStringList& arguments) {
+    test::xdotool(arguments, nullptr, server->environment());
+}
+
+// Pixels of `shown` in `area` that differ from `expected`, outside `except`.
+int differing(const QImage& shown, const QImage& expected, const QRect& area, const QRect& except) {
+    int count = 0;
+    const QRect within = area.intersected(shown.rect());
+    for (int y = within.top(); y <= within.bottom(); ++y) {
+        for (int x = within.left(); x <= within.right(); ++x) {
+            if (!except.contains(x, y) &&
+                (shown.pixel(x, y) & 0xffffff) != (expected.pixel(x, y) & 0xffffff))
+                ++count;
+        }
+    }
+    return count;
 }
 
 } // namespace
@@ -140,6 +173,60 @@ private slots:
         QVERIFY(cropped);
         QCOMPARE(cropped.value().width(), 2560 - 2300);
         m_capture.thaw();
+    }
+
+    void everyScreenShowsItsStillVeiledAndADragLeavesNothingStale() {
+        setPatternedRoot();
+        QTest::qWait(200);
+        const QRect root(0, 0, 5120, 1440);
+        const QImage before = m_backend->grab(root).value().copy();
+        Outcome outcome;
+        auto controller = begin(outcome);
+        QTest::qWait(200);
+        // Each screen shows its own still image under the veil, exactly.
+        QImage veiled = before.convertToFormat(QImage::Format_RGB32);
+        QPainter(&veiled).fillRect(veiled.rect(), QColor::fromRgbF(0, 0, 0, 0.35f));
+        QCOMPARE(differing(m_backend->grab(root).value(), veiled, root, {}), 0);
+
+        // Out to the lower right, then back past the start to the upper left: every
+        // partial repaint on the way must leave nothing of the larger rectangle behind.
+        QScreen* left = screenNamed(QStringLiteral("LEFT"));
+        const double s = left->devicePixelRatio();
+        xdotool({QStringLiteral("mousemove"), QStringLiteral("1200"), QStringLiteral("700")});
+        xdotool({QStringLiteral("mousedown"), QStringLiteral("1")});
+        for (int step = 1; step <= 8; ++step) {
+            xdotool({QStringLiteral("mousemove"), QString::number(1200 + step * 110),
+                     QString::number(700 + step * 70)});
+            QTest::qWait(30);
+        }
+        for (int step = 1; step <= 8; ++step) {
+            xdotool({QStringLiteral("mousemove"), QString::number(2080 - step * 160),
+                     QString::number(1260 - step * 100)});
+            QTest::qWait(30);
+        }
+        QTest::qWait(300);
+        const QImage during = m_backend->grab(root).value();
+        xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
+        QVERIFY(test::waitUntil([&] { return outcome.called; }));
+        QVERIFY(outcome.result);
+        QCOMPARE(outcome.result->screen.data(), left);
+        m_capture.thaw();
+
+        // The hole runs from the last point (800, 460) to the start (1200, 700); the
+        // frame and label sit on its edges, the label at its top left.
+        const QRect hole(QPoint(800, 460), QPoint(1199, 699));
+        const int slack = int(3 * s);
+        const QRect label(hole.left() - int(12 * s), hole.top() - int(30 * s), int(160 * s),
+                          int(60 * s));
+        const QRect framed = hole.adjusted(-slack, -slack, slack, slack);
+        QRect outside = left->geometry();
+        outside.setSize(outside.size() * s);
+        int stale = 0;
+        for (const QRect& part : (QRegion(outside) - QRegion(framed) - QRegion(label)))
+            stale += differing(during, veiled, part, {});
+        QCOMPARE(stale, 0);
+        const QRect inside = hole.adjusted(slack, slack, -slack, -slack);
+        QCOMPARE(differing(during, before, inside, label), 0);
     }
 
     void escapeRightAwayAndClicksCancel() {
