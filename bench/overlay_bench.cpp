@@ -14,6 +14,8 @@
 // The reference cases are screen-3840x2160.png at 1 and screen-5120x2880.png at 2.
 // Needs Xvfb, xdotool, trayer and xrandr (the test command's packages).
 
+#include "BenchStats.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -33,25 +35,6 @@
 #include <unistd.h>
 
 namespace {
-
-struct Stats {
-    double min = 0, median = 0, max = 0;
-};
-
-Stats stats(std::vector<double> v) {
-    if (v.empty())
-        return {};
-    std::sort(v.begin(), v.end());
-    return {v.front(), v[v.size() / 2], v.back()};
-}
-
-QString json(const char* name, const Stats& s) {
-    return QStringLiteral("\"%1\":{\"min\":%2,\"median\":%3,\"max\":%4}")
-        .arg(QLatin1String(name))
-        .arg(s.min, 0, 'f', 1)
-        .arg(s.median, 0, 'f', 1)
-        .arg(s.max, 0, 'f', 1);
-}
 
 void pause(int ms) {
     QElapsedTimer t;

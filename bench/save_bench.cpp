@@ -15,6 +15,8 @@
 #include "ScreenshotWriter.h"
 #include "Settings.h"
 
+#include "BenchStats.h"
+
 #include <QApplication>
 #include <QBuffer>
 #include <QDir>
@@ -39,23 +41,6 @@ using namespace kestrova;
 namespace {
 
 constexpr int runs = 9;
-
-struct Stats {
-    double min, median, max;
-};
-
-Stats stats(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return {v.front(), v[v.size() / 2], v.back()};
-}
-
-QString json(const char* name, const Stats& s) {
-    return QStringLiteral("\"%1\":{\"min\":%2,\"median\":%3,\"max\":%4}")
-        .arg(QLatin1String(name))
-        .arg(s.min, 0, 'f', 1)
-        .arg(s.median, 0, 'f', 1)
-        .arg(s.max, 0, 'f', 1);
-}
 
 Stats timed(const std::function<void()>& step) {
     std::vector<double> ms;

@@ -19,14 +19,6 @@
 
 using namespace kestrova;
 
-// Runs a helper that checks things itself, and ends the test if one of them failed.
-#define STEP(call)                                                                                 \
-    do {                                                                                           \
-        call;                                                                                      \
-        if (QTest::currentTestFailed())                                                            \
-            return;                                                                                \
-    } while (false)
-
 namespace {
 
 // Where the toolbar's buttons are for the selection dragged out below, from the

@@ -3,6 +3,8 @@
 // for keys) and read back with grim. Runs inside sway_session.sh, which names the
 // programs in KESTROVA and VIRTUAL_POINTER.
 
+#include "TestSupport.h"
+
 #include <QDir>
 #include <QImage>
 #include <QJsonArray>
@@ -15,26 +17,9 @@
 #include <cmath>
 #include <functional>
 
+using namespace kestrova;
+
 namespace {
-
-// Ends the test if a helper that checks things itself failed.
-#define STEP(call)                                                                                 \
-    do {                                                                                           \
-        call;                                                                                      \
-        if (QTest::currentTestFailed())                                                            \
-            return;                                                                                \
-    } while (false)
-
-bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QTest::qWait(50);
-    }
-    return true;
-}
 
 int run(const QString& program, const QStringList& arguments, QByteArray* out = nullptr) {
     QProcess process;
@@ -253,7 +238,7 @@ private:
     void waitForOverlays() {
         const QList<Output> all = outputs();
 
-        QVERIFY2(waitUntil(
+        QVERIFY2(test::waitUntil(
                      [&] {
                          const QList<Window> shown = windows(QStringLiteral("kestrova selection"));
                          QStringList on;
@@ -283,7 +268,7 @@ private:
                  0);
         // Shown when two reads in a row agree and differ from the plain background.
         QImage last;
-        QVERIFY(waitUntil(
+        QVERIFY(test::waitUntil(
             [&] {
                 const QImage now = grim(output.name);
                 const bool settled =
@@ -296,7 +281,7 @@ private:
 
     QString waitForScreenshot() {
         QString found;
-        waitUntil(
+        test::waitUntil(
             [&] {
                 const QStringList files =
                     QDir(m_shots).entryList({QStringLiteral("*.png")}, QDir::Files);
@@ -314,8 +299,8 @@ private:
     void selectAndSave(const Output& output, const QRect& selection, const QImage& reference) {
         const QPoint origin = output.rect.topLeft();
         STEP(drag(origin + selection.topLeft(), origin + selection.bottomRight() + QPoint(1, 1)));
-        QVERIFY(waitUntil([] { return windows(QStringLiteral("kestrova editor")).size() == 1; },
-                          10000));
+        QVERIFY(test::waitUntil(
+            [] { return windows(QStringLiteral("kestrova editor")).size() == 1; }, 10000));
         QCOMPARE(windows(QStringLiteral("kestrova editor")).constFirst().output, output.name);
         QVERIFY(windows(QStringLiteral("kestrova selection")).isEmpty());
         QTest::qWait(500);
@@ -329,8 +314,8 @@ private:
         QCOMPARE(saved.size(), pixels.size());
         QVERIFY2(saved == reference.copy(pixels), "the saved pixels are not what was on screen");
         QFile::remove(file);
-        QVERIFY(
-            waitUntil([] { return windows(QStringLiteral("kestrova editor")).isEmpty(); }, 5000));
+        QVERIFY(test::waitUntil([] { return windows(QStringLiteral("kestrova editor")).isEmpty(); },
+                                5000));
     }
 
 private slots:
@@ -371,7 +356,7 @@ private slots:
             QString::fromLocal8Bit(qgetenv("XDG_RUNTIME_DIR")) +
             QStringLiteral("/kestrova-wayland_%1.socket")
                 .arg(QString::fromLocal8Bit(qgetenv("WAYLAND_DISPLAY")).replace(u'-', u'_'));
-        QVERIFY2(waitUntil([&] { return QFile::exists(socket); }, 10000),
+        QVERIFY2(test::waitUntil([&] { return QFile::exists(socket); }, 10000),
                  m_instance.readAllStandardError().constData());
     }
 
@@ -391,7 +376,8 @@ private slots:
         QVERIFY(!before.isNull());
         STEP(capture());
         STEP(waitForOverlays());
-        QVERIFY(waitUntil([&] { return pixelsNotDimmed(grim(output.name), before) == 0; }, 5000));
+        QVERIFY(
+            test::waitUntil([&] { return pixelsNotDimmed(grim(output.name), before) == 0; }, 5000));
         // The portal's picture was read and removed.
         QVERIFY(!QFile::exists(QStringLiteral("/tmp/out.png")));
         STEP(selectAndSave(output, QRect(100, 100, 400, 300), before));
@@ -406,7 +392,7 @@ private slots:
             QCOMPARE(run(QStringLiteral("wtype"), {QStringLiteral("-s"), QStringLiteral("500"),
                                                    QStringLiteral("-k"), QStringLiteral("Escape")}),
                      0);
-            QVERIFY(waitUntil(
+            QVERIFY(test::waitUntil(
                 [] { return windows(QStringLiteral("kestrova selection")).isEmpty(); }, 5000));
             QVERIFY(windows(QStringLiteral("kestrova editor")).isEmpty());
         }
@@ -420,7 +406,7 @@ private slots:
                           QStringLiteral("scale"), QStringLiteral("2"), QStringLiteral("position"),
                           QStringLiteral("1920"), QStringLiteral("0")}),
                  0);
-        QVERIFY(waitUntil([] { return outputs().size() == 2; }, 5000));
+        QVERIFY(test::waitUntil([] { return outputs().size() == 2; }, 5000));
         const Output second = outputs().at(1);
         QCOMPARE(second.scale, 2.0);
         STEP(setWallpaper(second, 2));
@@ -431,10 +417,11 @@ private slots:
 
         STEP(capture());
         STEP(waitForOverlays());
-        QVERIFY(waitUntil([&] { return pixelsNotDimmed(grim(second.name), before) == 0; }, 5000));
+        QVERIFY(
+            test::waitUntil([&] { return pixelsNotDimmed(grim(second.name), before) == 0; }, 5000));
         // The scale-1 output came in a picture drawn at scale 2 and is shown at its own
         // size again, resampled twice: in place and dimmed, block by block.
-        QVERIFY(waitUntil(
+        QVERIFY(test::waitUntil(
             [&] { return blocksNotDimmed(grim(outputs().constFirst().name), first) == 0; }, 5000));
         STEP(selectAndSave(second, QRect(100, 100, 300, 200), before));
     }

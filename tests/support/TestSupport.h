@@ -10,6 +10,14 @@
 #include <functional>
 #include <memory>
 
+// Runs a helper that checks things itself, and ends the test if one of them failed.
+#define STEP(call)                                                                                 \
+    do {                                                                                           \
+        call;                                                                                      \
+        if (QTest::currentTestFailed())                                                            \
+            return;                                                                                \
+    } while (false)
+
 namespace kestrova::test {
 
 // Runs a program to completion; returns its exit code (-1 when it could not run).

@@ -116,7 +116,7 @@ FakePortal::~FakePortal() {
 }
 
 QString FakePortal::requestPath(const QDBusMessage& message, const QVariantMap& options) {
-    // The path the specification of portals promises: the caller's unique name without
+    // The path portals promise their callers: the caller's unique name without
     // its colon, dots as underscores, then the caller's token.
     QString sender = message.service().mid(1);
     sender.replace(u'.', u'_');
