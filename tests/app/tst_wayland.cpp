@@ -21,17 +21,9 @@ using namespace kestrova;
 
 namespace {
 
+// Portals and compositors can be slow to start: a minute before giving up.
 int run(const QString& program, const QStringList& arguments, QByteArray* out = nullptr) {
-    QProcess process;
-    process.start(program, arguments);
-    if (!process.waitForStarted(5000) || !process.waitForFinished(60000)) {
-        process.kill();
-        process.waitForFinished(1000);
-        return -1;
-    }
-    if (out)
-        *out = process.readAllStandardOutput();
-    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    return test::run(program, arguments, out, 60000);
 }
 
 int swaymsg(const QStringList& arguments, QByteArray* out = nullptr) {
