@@ -34,8 +34,11 @@ AppDelegate::AppDelegate(std::unique_ptr<HotKeyBackend> hotKeyBackend, CaptureSe
     m_idle.setSingleShot(true);
     m_idle.setInterval(std::chrono::seconds(30));
     connect(&m_idle, &QTimer::timeout, this, [this] {
-        if (const auto& backend = m_capture.backend(); backend && !m_overlay && !m_editor)
+        if (m_overlay || m_editor)
+            return;
+        if (const auto& backend = m_capture.backend())
             backend->releaseCaches();
+        m_overlayWindows.clear();
     });
 }
 
@@ -139,7 +142,7 @@ void AppDelegate::beginCapture() {
     if (m_overlay)
         return;
     m_idle.stop();
-    auto* overlay = new SelectionOverlayController(m_capture, this);
+    auto* overlay = new SelectionOverlayController(m_capture, this, &m_overlayWindows);
     m_overlay = overlay;
     QPointer<AppDelegate> self(this);
     overlay->onCaptureFailed = [self](const Error& error) {

@@ -3,6 +3,7 @@
 #include "EditorWindowController.h"
 #include "Error.h"
 #include "HotKeyManager.h"
+#include "OverlayWindowPool.h"
 #include "SelectionOverlayController.h"
 #include "SettingsWindowController.h"
 
@@ -50,6 +51,9 @@ public:
     bool isEditing() const { return m_editor != nullptr; }
     const HotKeyManager& hotKey() const { return m_hotKey; }
     QMenu* menu() const { return m_menu.get(); }
+    // How long after the last capture the memory kept to make the next one fast is
+    // held (30 s).
+    void setIdleDelay(std::chrono::milliseconds delay) { m_idle.setInterval(delay); }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -74,6 +78,7 @@ private:
     std::unique_ptr<SettingsWindowController> m_settingsWindow;
     QAction* m_launchAtLoginItem = nullptr;
     QTimer m_idle; // memory kept for fast captures is given back after a while unused
+    OverlayWindowPool m_overlayWindows;
 };
 
 } // namespace kestrova

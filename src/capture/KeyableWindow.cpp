@@ -13,6 +13,12 @@ KeyableWindow::KeyableWindow(QScreen* screen, Kind kind, bool translucent)
       m_screen(screen), m_kind(kind) {
     setAttribute(Qt::WA_DeleteOnClose);
     setAttribute(Qt::WA_TranslucentBackground, translucent);
+    // An opaque overlay's content paints every pixel: clearing the window first would
+    // only write the whole screen's memory once more before the first picture.
+    if (kind == Kind::overlay && !translucent) {
+        setAttribute(Qt::WA_NoSystemBackground);
+        setAttribute(Qt::WA_OpaquePaintEvent);
+    }
     setAttribute(Qt::WA_QuitOnClose, false);
     setWindowTitle(QStringLiteral("kestrova"));
     if (screen) {
@@ -26,6 +32,15 @@ void KeyableWindow::setContent(QWidget* content) {
     content->setParent(this);
     content->setGeometry(rect());
     content->show();
+}
+
+void KeyableWindow::dropContent() {
+    if (!m_content)
+        return;
+    // The content may be the one reporting the end of its own use, from its own event.
+    m_content->hide();
+    m_content->deleteLater();
+    m_content = nullptr;
 }
 
 void KeyableWindow::resizeEvent(QResizeEvent* event) {
@@ -75,7 +90,7 @@ void KeyableWindow::takeKeyboard() {
         m_content->setFocus(Qt::ActiveWindowFocusReason);
     // Keys go to the grabbing widget itself, so the content takes the grab.
     if (m_kind == Kind::overlay)
-        (m_content ? m_content : static_cast<QWidget*>(this))->grabKeyboard();
+        (m_content ? m_content.data() : static_cast<QWidget*>(this))->grabKeyboard();
 }
 
 } // namespace kestrova

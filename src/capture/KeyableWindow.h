@@ -25,6 +25,11 @@ public:
     // Makes `content` fill the window (the window becomes its parent).
     void setContent(QWidget* content);
     QWidget* content() const { return m_content; }
+    // Hides the content and deletes it once its events are through, leaving the window
+    // empty for the next content.
+    void dropContent();
+    // The screen the window was made to cover; null once it is unplugged.
+    QScreen* overlayScreen() const { return m_screen; }
 
     // Shows the window over its screen, and gives it the keyboard if asked to.
     void present(bool withKeyboard = true);
@@ -39,7 +44,7 @@ private:
 
     QPointer<QScreen> m_screen; // screens can be unplugged while a window is up
     Kind m_kind;
-    QWidget* m_content = nullptr;
+    QPointer<QWidget> m_content;
     bool m_wantsKeyboard = false;
 };
 

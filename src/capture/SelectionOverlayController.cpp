@@ -3,6 +3,7 @@
 #include "CaptureError.h"
 #include "CaptureService.h"
 #include "KeyableWindow.h"
+#include "OverlayWindowPool.h"
 #include "SelectionView.h"
 
 #include <QGuiApplication>
@@ -11,9 +12,12 @@
 
 namespace kestrova {
 
-SelectionOverlayController::SelectionOverlayController(CaptureService& capture, QObject* parent)
-    : QObject(parent), m_capture(capture) {}
+SelectionOverlayController::SelectionOverlayController(CaptureService& capture, QObject* parent,
+                                                       OverlayWindowPool* windows)
+    : QObject(parent), m_capture(capture), m_pool(windows) {}
 
+// Gone before the selection ended (kestrova quitting): the windows go with it, since
+// the pool may already be gone too.
 SelectionOverlayController::~SelectionOverlayController() {
     for (const auto& window : m_windows) {
         if (window)
@@ -89,7 +93,9 @@ void SelectionOverlayController::present(const QList<QScreen*>& screens,
         const QImage still = std::size_t(i) < stills.size() ? stills[i] : QImage();
         if (!still.isNull())
             m_capture.freeze(screen, still);
-        auto* window = new KeyableWindow(screen, KeyableWindow::Kind::overlay, still.isNull());
+        KeyableWindow* window =
+            m_pool ? m_pool->take(screen, still.isNull())
+                   : new KeyableWindow(screen, KeyableWindow::Kind::overlay, still.isNull());
         window->setWindowTitle(QStringLiteral("kestrova selection"));
         auto* view = new SelectionView(screen, still);
         QPointer<SelectionOverlayController> self(this);
@@ -116,9 +122,14 @@ void SelectionOverlayController::finish(QScreen* screen, std::optional<QRectF> r
         return;
     m_finished = true;
     for (const auto& window : m_windows) {
-        if (window) {
-            if (window->content())
-                window->content()->releaseKeyboard();
+        if (!window)
+            continue;
+        if (window->content())
+            window->content()->releaseKeyboard();
+        if (m_pool) {
+            window->dropContent();
+            m_pool->giveBack(window);
+        } else {
             window->close();
         }
     }

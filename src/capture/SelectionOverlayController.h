@@ -18,6 +18,7 @@ class QScreen;
 namespace kestrova {
 
 class CaptureService;
+class OverlayWindowPool;
 
 // One selection: an overlay on every screen until the user drags out a region or
 // cancels. The completion runs exactly once, after the overlay has gone.
@@ -27,7 +28,10 @@ public:
     using Completion = std::function<void(std::optional<SelectionResult>)>;
 
     // Takes still images from `capture` while no compositor runs; it must outlive this.
-    explicit SelectionOverlayController(CaptureService& capture, QObject* parent = nullptr);
+    // With `windows`, the overlay windows come from there and go back there when the
+    // selection ends; without, they are made for this selection and closed after it.
+    explicit SelectionOverlayController(CaptureService& capture, QObject* parent = nullptr,
+                                        OverlayWindowPool* windows = nullptr);
     ~SelectionOverlayController() override;
 
     void begin(Completion completion);
@@ -44,6 +48,7 @@ private:
     void finish(QScreen* screen, std::optional<QRectF> rect);
 
     CaptureService& m_capture;
+    OverlayWindowPool* m_pool;
     std::vector<QPointer<KeyableWindow>> m_windows;
     Completion m_completion;
     bool m_finished = false;

@@ -2,6 +2,7 @@
 
 #include "CaptureError.h"
 #include "CaptureService.h"
+#include "KeyableWindow.h"
 #include "ScreenshotWriter.h"
 
 #include "LaunchAtLogin.h"
@@ -160,6 +161,46 @@ private slots:
         QVERIFY(test::waitUntil([] { return overlayWindows() == 0; }));
         delegate.beginCapture();
         QVERIFY(delegate.isSelecting());
+    }
+
+    // Overlay windows are kept hidden between selections and shown again, and let go
+    // once kestrova has been idle for a while.
+    void overlayWindowsServeTheNextSelectionUntilIdle() {
+        AppDelegate delegate(nullptr, m_capture, m_writer);
+        delegate.setIdleDelay(std::chrono::milliseconds(300));
+        delegate.applicationDidFinishLaunching();
+        const auto overlays = [] {
+            QList<QPointer<QWidget>> all;
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (w->windowTitle() == QLatin1String("kestrova selection"))
+                    all.append(w);
+            return all;
+        };
+        const auto escape = [] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (w->isVisible() && w->windowTitle() == QLatin1String("kestrova selection"))
+                    QTest::keyClick(static_cast<KeyableWindow*>(w)->content(), Qt::Key_Escape);
+        };
+        delegate.beginCapture();
+        const QList<QPointer<QWidget>> first = overlays();
+        QCOMPARE(first.size(), QGuiApplication::screens().size());
+        escape();
+        QVERIFY(!delegate.isSelecting());
+        QCOMPARE(overlayWindows(), 0);
+
+        QTest::qWait(100);
+        delegate.beginCapture();
+        QCOMPARE(overlays(), first);
+        QCOMPARE(overlayWindows(), first.size());
+        escape();
+        QVERIFY(!delegate.isSelecting());
+
+        QVERIFY(test::waitUntil([&] {
+            return std::all_of(first.begin(), first.end(), [](const auto& w) { return !w; });
+        }));
+        delegate.beginCapture();
+        QCOMPARE(overlayWindows(), first.size());
+        escape();
     }
 
     void aDesktopThatAsksFirstGetsTheOverlayOnlyWhenItAnswers() {

@@ -1,6 +1,7 @@
 #include "SelectionOverlayController.h"
 
 #include "CaptureService.h"
+#include "OverlayWindowPool.h"
 #include "TestSupport.h"
 #include "X11CaptureBackend.h"
 
@@ -84,8 +85,9 @@ private:
         test::drag(x0, y0, x1, y1, server->environment());
     }
 
-    std::unique_ptr<SelectionOverlayController> begin(Outcome& outcome) {
-        auto controller = std::make_unique<SelectionOverlayController>(m_capture);
+    std::unique_ptr<SelectionOverlayController> begin(Outcome& outcome,
+                                                      OverlayWindowPool* pool = nullptr) {
+        auto controller = std::make_unique<SelectionOverlayController>(m_capture, nullptr, pool);
         controller->begin([&outcome](std::optional<SelectionResult> r) {
             outcome.called = true;
             outcome.result = r;
@@ -227,6 +229,44 @@ private slots:
         QCOMPARE(stale, 0);
         const QRect inside = hole.adjusted(slack, slack, -slack, -slack);
         QCOMPARE(differing(during, before, inside, label), 0);
+    }
+
+    // A window kept from the last selection shows the new still only: nothing of the
+    // old picture, frame or label comes back with it.
+    void aKeptWindowShowsOnlyTheNewStill() {
+        OverlayWindowPool pool;
+        setPatternedRoot();
+        QTest::qWait(200);
+        Outcome first;
+        auto controller = begin(first, &pool);
+        const std::vector<KeyableWindow*> windows = controller->windows();
+        xdotool({QStringLiteral("mousemove"), QStringLiteral("300"), QStringLiteral("300")});
+        xdotool({QStringLiteral("mousedown"), QStringLiteral("1")});
+        xdotool({QStringLiteral("mousemove"), QStringLiteral("900"), QStringLiteral("700")});
+        QTest::qWait(100);
+        xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
+        QVERIFY(test::waitUntil([&] { return first.called; }));
+        xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
+        QVERIFY(!first.result);
+        QCOMPARE(pool.size(), windows.size());
+
+        setRoot(QStringLiteral("#c08040"));
+        QTest::qWait(200);
+        const QRect root(0, 0, 5120, 1440);
+        QImage veiled = m_backend->grab(root).value().convertToFormat(QImage::Format_RGB32);
+        QPainter(&veiled).fillRect(veiled.rect(), QColor::fromRgbF(0, 0, 0, 0.35f));
+        Outcome second;
+        auto again = begin(second, &pool);
+        QCOMPARE(again->windows(), windows);
+        QCOMPARE(pool.size(), 0u);
+        QCOMPARE(differing(m_backend->grab(root).value(), veiled, root, {}), 0);
+        xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
+        QVERIFY(test::waitUntil([&] { return second.called; }));
+
+        QList<QPointer<KeyableWindow>> kept(windows.begin(), windows.end());
+        pool.clear();
+        for (const auto& window : kept)
+            QVERIFY(!window);
     }
 
     void escapeRightAwayAndClicksCancel() {
