@@ -1,6 +1,7 @@
 #include "KeyableWindow.h"
 
 #include <QApplication>
+#include <QPaintEvent>
 #include <QResizeEvent>
 #include <QScreen>
 #include <QWindow>
@@ -41,6 +42,28 @@ void KeyableWindow::dropContent() {
     m_content->hide();
     m_content->deleteLater();
     m_content = nullptr;
+}
+
+bool KeyableWindow::event(QEvent* event) {
+    switch (event->type()) {
+    case QEvent::Show:
+        m_paintedWhole = false;
+        break;
+    case QEvent::Paint:
+        if ((QRegion(rect()) - static_cast<QPaintEvent*>(event)->region()).isEmpty())
+            m_paintedWhole = true;
+        break;
+    case QEvent::UpdateLater:
+        // Qt asks a window that was shown to paint itself once more, and that request can
+        // arrive after the window has already been painted whole: a full screen for
+        // nothing, while the display server is still busy showing the first.
+        if (m_paintedWhole)
+            return true;
+        break;
+    default:
+        break;
+    }
+    return QWidget::event(event);
 }
 
 void KeyableWindow::resizeEvent(QResizeEvent* event) {

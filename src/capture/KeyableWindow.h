@@ -35,6 +35,7 @@ public:
     void present(bool withKeyboard = true);
 
 protected:
+    bool event(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -46,6 +47,7 @@ private:
     Kind m_kind;
     QPointer<QWidget> m_content;
     bool m_wantsKeyboard = false;
+    bool m_paintedWhole = false; // since it was last shown
 };
 
 } // namespace kestrova

@@ -31,6 +31,16 @@ QPointF SelectionView::modelPoint(const QMouseEvent* event) const {
     return geometry::toModel(event->position(), height());
 }
 
+bool SelectionView::event(QEvent* event) {
+    // Qt asks a widget that was shown to paint itself once more, and that request can
+    // arrive after the window has already been painted whole. Nothing has changed then,
+    // and a second full-screen paint right after the first would only compete with the
+    // display server showing it.
+    if (event->type() == QEvent::UpdateLater && m_paintedWhole)
+        return true;
+    return QWidget::event(event);
+}
+
 void SelectionView::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton)
         return;
@@ -93,7 +103,15 @@ void SelectionView::keyPressEvent(QKeyEvent* event) {
     // Other keys are swallowed: the overlay passes nothing on to what lies beneath.
 }
 
+// Qt repaints a widget whole when it gains or loses the keyboard, for a focus frame
+// the overlay does not draw: that would be a second full-screen paint right after the
+// first, as the overlay takes the keyboard.
+void SelectionView::focusInEvent(QFocusEvent*) {}
+void SelectionView::focusOutEvent(QFocusEvent*) {}
+
 void SelectionView::paintEvent(QPaintEvent* event) {
+    if ((QRegion(rect()) - event->region()).isEmpty())
+        m_paintedWhole = true;
     QPainter painter(this);
     const QRectF bounds = rect();
     // The still image is shared with the capture that follows: it is drawn through source

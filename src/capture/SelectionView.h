@@ -28,11 +28,14 @@ public:
     QRectF selectionRect() const { return m_model.selectionRect(); }
 
 protected:
+    bool event(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
 private:
     QPointF modelPoint(const QMouseEvent* event) const;
@@ -46,6 +49,7 @@ private:
     QPointer<QScreen> m_owningScreen;
     QImage m_still;
     SelectionModel m_model;
+    bool m_paintedWhole = false;
 };
 
 } // namespace kestrova

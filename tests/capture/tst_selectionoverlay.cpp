@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QPainter>
+#include <QPaintEvent>
 #include <QScreen>
 #include <QTemporaryFile>
 #include <QTest>
@@ -72,6 +73,19 @@ int differing(const QImage& shown, const QImage& expected, const QRect& area, co
     }
     return count;
 }
+
+// Counts the paints of every overlay's content, from anywhere in the application.
+struct PaintCounter final : QObject {
+    PaintCounter() { QApplication::instance()->installEventFilter(this); }
+    int paints = 0;
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint) {
+            auto* window = qobject_cast<KeyableWindow*>(watched->parent());
+            paints += window && window->content() == watched;
+        }
+        return false;
+    }
+};
 
 } // namespace
 
@@ -267,6 +281,35 @@ private slots:
         pool.clear();
         for (const auto& window : kept)
             QVERIFY(!window);
+    }
+
+    // Painting a whole screen is the bulk of the work before the overlay shows: each
+    // screen is painted once, and taking the keyboard after that paint must not repeat it.
+    void everyScreenIsPaintedOnce() {
+        OverlayWindowPool pool;
+        for (int round = 0; round < 2; ++round) { // new windows, then kept ones
+            PaintCounter counter;
+            Outcome outcome;
+            SelectionOverlayController controller(m_capture, nullptr, &pool);
+            controller.begin([&outcome](std::optional<SelectionResult> r) {
+                outcome.called = true;
+                outcome.result = r;
+            });
+            const std::vector<KeyableWindow*> windows = controller.windows();
+            for (KeyableWindow* w : windows)
+                QVERIFY(QTest::qWaitForWindowExposed(w));
+            QTest::qWait(300);
+            QCOMPARE(counter.paints, int(windows.size()));
+
+            for (KeyableWindow* w : windows) {
+                w->content()->clearFocus();
+                w->content()->setFocus();
+            }
+            QTest::qWait(300);
+            QCOMPARE(counter.paints, int(windows.size()));
+            xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
+            QVERIFY(test::waitUntil([&] { return outcome.called; }));
+        }
     }
 
     void escapeRightAwayAndClicksCancel() {
