@@ -1,6 +1,9 @@
 #include "KeyableWindow.h"
 
+#include "Prefault.h"
+
 #include <QApplication>
+#include <QBackingStore>
 #include <QPaintEvent>
 #include <QResizeEvent>
 #include <QScreen>
@@ -50,8 +53,10 @@ bool KeyableWindow::event(QEvent* event) {
         m_paintedWhole = false;
         break;
     case QEvent::Paint:
-        if ((QRegion(rect()) - static_cast<QPaintEvent*>(event)->region()).isEmpty())
+        if ((QRegion(rect()) - static_cast<QPaintEvent*>(event)->region()).isEmpty()) {
             m_paintedWhole = true;
+            prefaultDrawingMemory();
+        }
         break;
     case QEvent::UpdateLater:
         // Qt asks a window that was shown to paint itself once more, and that request can
@@ -64,6 +69,18 @@ bool KeyableWindow::event(QEvent* event) {
         break;
     }
     return QWidget::event(event);
+}
+
+// A full-screen window's first paint writes all of its drawing memory, tens of
+// megabytes the system supplies page by page as they are written; asked for at once,
+// they come much faster. Memory already supplied is not asked for again.
+void KeyableWindow::prefaultDrawingMemory() {
+    QBackingStore* store = backingStore();
+    const auto* image = store ? dynamic_cast<const QImage*>(store->paintDevice()) : nullptr;
+    if (!image || image->constBits() == m_prefaulted)
+        return;
+    m_prefaulted = image->constBits();
+    prefault(const_cast<uchar*>(image->constBits()), std::size_t(image->sizeInBytes()));
 }
 
 void KeyableWindow::resizeEvent(QResizeEvent* event) {

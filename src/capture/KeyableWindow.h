@@ -42,12 +42,14 @@ protected:
 
 private:
     void takeKeyboard();
+    void prefaultDrawingMemory();
 
     QPointer<QScreen> m_screen; // screens can be unplugged while a window is up
     Kind m_kind;
     QPointer<QWidget> m_content;
     bool m_wantsKeyboard = false;
     bool m_paintedWhole = false; // since it was last shown
+    const uchar* m_prefaulted = nullptr;
 };
 
 } // namespace kestrova

@@ -1,0 +1,42 @@
+#include "Prefault.h"
+
+#include <cstdint>
+#include <thread>
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#ifndef MADV_POPULATE_WRITE
+#define MADV_POPULATE_WRITE 23 // Linux 5.14; older kernels refuse it harmlessly
+#endif
+
+namespace kestrova {
+
+namespace {
+
+void populate(std::uintptr_t from, std::uintptr_t to) {
+    if (to > from)
+        madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
+}
+
+} // namespace
+
+void prefault(void* address, std::size_t bytes) {
+    if (!address || bytes == 0)
+        return;
+    const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    const auto start = reinterpret_cast<std::uintptr_t>(address) / page * page;
+    const auto end = (reinterpret_cast<std::uintptr_t>(address) + bytes + page - 1) / page * page;
+    // Below a few megabytes a thread costs more than it saves.
+    constexpr std::uintptr_t worthAThread = 4u << 20;
+    if (end - start < worthAThread) {
+        populate(start, end);
+        return;
+    }
+    const std::uintptr_t middle = (start + (end - start) / 2) / page * page;
+    std::thread other(populate, middle, end);
+    populate(start, middle);
+    other.join();
+}
+
+} // namespace kestrova
