@@ -111,6 +111,9 @@ void SelectionOverlayController::present(const QList<QScreen*>& screens,
         window->setContent(view);
         m_windows.emplace_back(window);
     }
+    // Kept windows that fit no screen now (one was unplugged or changed) are of no use.
+    if (m_pool)
+        m_pool->clear();
     // The others first, so that the first window ends up on top with the keyboard.
     for (std::size_t i = m_windows.size(); i-- > 1;)
         m_windows[i]->present(false);
