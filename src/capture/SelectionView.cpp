@@ -2,6 +2,7 @@
 
 #include "ModelGeometry.h"
 #include "SizeLabel.h"
+#include "VeilPainter.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -12,13 +13,6 @@
 #include <algorithm>
 
 namespace kestrova {
-
-namespace {
-
-// The veil over the screen: 35 % black.
-const QColor veil = QColor::fromRgbF(0, 0, 0, 0.35f);
-
-} // namespace
 
 SelectionView::SelectionView(QScreen* screen, QImage still, QWidget* parent)
     : QWidget(parent), m_owningScreen(screen), m_still(std::move(still)) {
@@ -125,14 +119,16 @@ void SelectionView::paintEvent(QPaintEvent* event) {
     };
     if (!m_still.isNull()) {
         for (const QRect& area : event->region()) {
-            painter.drawImage(QRectF(area), m_still, source(area));
-            painter.fillRect(area, veil);
+            if (!VeilPainter::paint(painter, area, m_still, source(area))) {
+                painter.drawImage(QRectF(area), m_still, source(area));
+                painter.fillRect(area, VeilPainter::color());
+            }
         }
     } else {
         painter.setCompositionMode(QPainter::CompositionMode_Source);
         painter.fillRect(bounds, Qt::transparent);
         painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-        painter.fillRect(bounds, veil);
+        painter.fillRect(bounds, VeilPainter::color());
     }
 
     const QRectF selection = m_model.selectionRect();
