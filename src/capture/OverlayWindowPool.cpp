@@ -18,15 +18,6 @@ KeyableWindow* OverlayWindowPool::take(QScreen* screen, bool translucent) {
                window->devicePixelRatio() == screen->devicePixelRatio() &&
                window->testAttribute(Qt::WA_TranslucentBackground) == translucent;
     };
-    // Windows whose screen was unplugged fit nothing again.
-    for (auto it = m_kept.begin(); it != m_kept.end();) {
-        if (*it && !(*it)->overlayScreen()) {
-            delete it->data();
-            it = m_kept.erase(it);
-        } else {
-            ++it;
-        }
-    }
     for (auto it = m_kept.begin(); it != m_kept.end(); ++it) {
         if (*it && fits(*it)) {
             KeyableWindow* window = *it;

@@ -23,7 +23,8 @@ public:
     OverlayWindowPool& operator=(const OverlayWindowPool&) = delete;
 
     // A hidden overlay window covering `screen`: a kept one that still fits it, or a new
-    // one. The caller owns it until it hands it back.
+    // one. The caller owns it until it hands it back; once it has taken one for each
+    // screen, what is left fits none and can be cleared.
     KeyableWindow* take(QScreen* screen, bool translucent);
     // Hides `window` and keeps it for the next selection.
     void giveBack(KeyableWindow* window);
