@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace kestrova {
 
@@ -121,9 +122,15 @@ bool EditorCanvas::drag(QPointF p) {
             minY = y;
         else if (verticalEdge[i] > 0)
             maxY = y;
-        m_selectionRect = QRectF(std::min(minX, maxX), std::min(minY, maxY),
-                                 std::max(std::abs(maxX - minX), minimumSelection),
-                                 std::max(std::abs(maxY - minY), minimumSelection));
+        // Normalised, never under the minimum, and wholly on the screen: a selection
+        // squeezed against an edge grows back inwards, not past the edge.
+        const auto span = [](double a, double b, double limit) {
+            const double size = std::min(std::max(std::abs(b - a), minimumSelection), limit);
+            return std::pair{std::clamp(std::min(a, b), 0.0, limit - size), size};
+        };
+        const auto [left, width] = span(minX, maxX, m_bounds.width());
+        const auto [bottom, height] = span(minY, maxY, m_bounds.height());
+        m_selectionRect = QRectF(left, bottom, width, height);
         return true;
     }
     case Mode::moving: {

@@ -90,6 +90,18 @@ private slots:
         c.press({300, 100}); // bottom right
         c.drag({1200, -300});
         QCOMPARE(c.selectionRect(), QRectF(100, 0, 900, 200));
+        c.release();
+
+        // Squeezed against an edge, the selection keeps its minimum on the screen.
+        c.setSelectionRect({700, 100, 300, 200});
+        c.press({700, 200}); // left handle, dragged past the right edge
+        c.drag({1300, 200});
+        QCOMPARE(c.selectionRect(), QRectF(990, 100, 10, 200));
+        c.release();
+        c.setSelectionRect({100, 0, 200, 100});
+        c.press({200, 100}); // top handle, dragged below the bottom edge
+        c.drag({200, -50});
+        QCOMPARE(c.selectionRect(), QRectF(100, 0, 200, 10));
     }
 
     void moveStopsAtTheEdgeAndTurnsBackAtOnce() {
