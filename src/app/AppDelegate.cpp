@@ -156,6 +156,9 @@ void AppDelegate::beginCapture() {
         }
         if (!self)
             return;
+        // The overlay held the keyboard; an editor it covered takes it back.
+        if (self->m_editor)
+            self->m_editor->regainKeyboard();
         if (!result) {
             self->becameIdle();
             self->bringBackFailedSave();
@@ -229,8 +232,10 @@ void AppDelegate::bringBackFailedSave() {
 
 void AppDelegate::presentCaptureError(const Error& error) {
     const auto& backend = m_capture.backend();
-    // Not blocking: the hot key and the instance channel stay live while it is up.
+    // Not modal: the hot key and the instance channel stay live while it is up, and an
+    // overlay shown over it must get the keys.
     auto* alert = new QMessageBox;
+    alert->setWindowModality(Qt::NonModal);
     alert->setAttribute(Qt::WA_DeleteOnClose);
     alert->setWindowTitle(QStringLiteral("kestrova"));
     alert->setText(QStringLiteral("kestrova couldn't capture the screen"));
@@ -250,7 +255,7 @@ void AppDelegate::presentCaptureError(const Error& error) {
                 else
                     openSettings();
             });
-    alert->open();
+    alert->show();
 }
 
 void AppDelegate::openFolder() {

@@ -120,8 +120,11 @@ bool KeyableWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void KeyableWindow::takeKeyboard() {
-    // A dialog standing over this window (the editor's save alert) keeps the keyboard.
-    if (QWidget* modal = QApplication::activeModalWidget(); modal && modal != this) {
+    // A dialog standing over the editor (its save alert) keeps the keyboard. An overlay
+    // always takes it: it covers every window, so keys left with one beneath it would
+    // act where the user cannot see.
+    if (QWidget* modal = QApplication::activeModalWidget();
+        m_kind == Kind::editor && modal && modal != this) {
         modal->activateWindow();
         return;
     }

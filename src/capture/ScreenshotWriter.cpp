@@ -102,9 +102,10 @@ std::optional<Expected<QString>> writeUnnamed(const QByteArray& bytes, const QSt
     const Descriptor file(
         ::open(QFile::encodeName(dir).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
     if (file.get() < 0) {
-        if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)
+        const int err = errno;
+        if (err == EOPNOTSUPP || err == EISDIR || err == EINVAL)
             return std::nullopt;
-        return Expected<QString>(systemError(where, errno));
+        return Expected<QString>(systemError(where, err));
     }
     if (const int err = writeAll(file.get(), bytes))
         return Expected<QString>(systemError(where, err));
@@ -162,8 +163,10 @@ Expected<QString> writeNamed(const QByteArray& bytes, const QString& dir, ImageF
                              const QString& where) {
     QByteArray temp = QFile::encodeName(dir + QStringLiteral("/.kestrova-XXXXXX.part"));
     const Descriptor file(::mkostemps(temp.data(), 5, O_CLOEXEC));
-    if (file.get() < 0)
-        return systemError(where, QFileInfo(dir).isDir() ? errno : ENOTDIR);
+    if (file.get() < 0) {
+        const int err = errno; // before anything else can change it
+        return systemError(where, QFileInfo(dir).isDir() ? err : ENOTDIR);
+    }
     // The temporary file is private; the screenshot is an ordinary file of the user's.
     int err = ::fchmod(file.get(), 0666 & ~processUmask()) == 0 ? 0 : errno;
     if (err == 0)
@@ -185,37 +188,6 @@ Expected<QString> writeNamed(const QByteArray& bytes, const QString& dir, ImageF
 struct Rendered {
     QImage image;
     QByteArray png;
-};
-
-// Offers the screenshot the moment the user copies it; its pixels and PNG bytes follow
-// from the background, and a client that asks before they are ready waits for them.
-class PendingImageMimeData final : public QMimeData {
-public:
-    explicit PendingImageMimeData(QFuture<std::shared_ptr<const Rendered>> rendered)
-        : m_rendered(std::move(rendered)) {}
-
-    QStringList formats() const override {
-        return {pngType(), QStringLiteral("application/x-qt-image")};
-    }
-    bool hasFormat(const QString& mimeType) const override { return formats().contains(mimeType); }
-
-protected:
-    QVariant retrieveData(const QString& mimeType, QMetaType) const override {
-        m_rendered.waitForFinished();
-        const std::shared_ptr<const Rendered> rendered = m_rendered.result();
-        if (!rendered)
-            return {};
-        if (mimeType == pngType())
-            return rendered->png;
-        if (mimeType == QLatin1String("application/x-qt-image"))
-            return rendered->image;
-        return {};
-    }
-
-private:
-    static QString pngType() { return QStringLiteral("image/png"); }
-
-    mutable QFuture<std::shared_ptr<const Rendered>> m_rendered;
 };
 
 } // namespace
@@ -242,19 +214,29 @@ QFuture<Expected<QString>> ScreenshotWriter::save(Render render, Target target) 
     });
 }
 
-void ScreenshotWriter::copyToClipboard(Render render) {
-    auto rendered = QtConcurrent::run(
-        &m_pool, [render = std::move(render)]() -> std::shared_ptr<const Rendered> {
-            std::optional<QImage> image = render();
-            if (!image)
-                return nullptr;
-            Expected<QByteArray> png = encode(*image, ImageFormat::png);
-            return std::make_shared<const Rendered>(
-                Rendered{std::move(*image), png ? std::move(png.value()) : QByteArray()});
+QFuture<Status> ScreenshotWriter::copyToClipboard(Render render) {
+    QObject* clipboardThread = QGuiApplication::clipboard();
+    return QtConcurrent::run(&m_pool,
+                             [render = std::move(render)]() -> Expected<Rendered> {
+                                 std::optional<QImage> image = render();
+                                 if (!image)
+                                     return CaptureError::make(CaptureError::Kind::cropFailed);
+                                 Expected<QByteArray> png = encode(*image, ImageFormat::png);
+                                 if (!png)
+                                     return png.error();
+                                 return Rendered{std::move(*image), std::move(png.value())};
+                             })
+        .then(clipboardThread, [](Expected<Rendered> rendered) -> Status {
+            if (!rendered)
+                return rendered.error();
+            // Both ready-made: a paste never waits for an encode, and the clipboard
+            // hands out these very bytes as PNG.
+            auto* data = new QMimeData;
+            data->setData(QStringLiteral("image/png"), rendered.value().png);
+            data->setImageData(rendered.value().image);
+            QGuiApplication::clipboard()->setMimeData(data);
+            return std::nullopt;
         });
-    QClipboard* clipboard = QGuiApplication::clipboard();
-    clipboard->clear();
-    clipboard->setMimeData(new PendingImageMimeData(std::move(rendered)));
 }
 
 Expected<QByteArray> ScreenshotWriter::encode(const QImage& image, ImageFormat format) {

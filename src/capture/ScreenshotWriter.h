@@ -16,7 +16,7 @@ namespace kestrova {
 
 // Delivers finished screenshots: makes their pixels, encodes them, writes them into the
 // save folder under a new name without ever replacing or half-writing a file, and
-// offers them on the clipboard. The work runs on the writer's own threads, so the
+// puts them on the clipboard. The work runs on the writer's own threads, so the
 // caller (the editor) can be gone at once. The application owns one; destroying it
 // waits for the files still being written.
 class ScreenshotWriter final {
@@ -43,9 +43,11 @@ public:
 
     // Renders, encodes and writes in the background; the path of the new file.
     QFuture<Expected<QString>> save(Render render, Target target);
-    // The clipboard owns the screenshot at once; its pixels and PNG bytes are made in
-    // the background and handed over when a client asks (waiting for them if need be).
-    void copyToClipboard(Render render);
+    // Makes the screenshot's pixels and PNG bytes in the background, then puts both on
+    // the clipboard from the thread that called (the clipboard's own). Until then the
+    // clipboard keeps what it had, and so it does when they cannot be made: the failure
+    // is the future's result. Nothing waits: a client that pastes gets what is ready.
+    QFuture<Status> copyToClipboard(Render render);
     // Blocks until every save and copy started so far has finished.
     void waitForDone();
 

@@ -64,9 +64,11 @@ void EditorWindowController::present(const QImage& image, QScreen* screen, const
 void EditorWindowController::copy() {
     if (m_saving)
         return;
-    if (m_editorView)
-        m_writer.copyToClipboard(m_editorView->flattenJob());
-    dismiss();
+    if (!m_editorView) {
+        dismiss();
+        return;
+    }
+    finishInBackground(m_writer.copyToClipboard(m_editorView->flattenJob()), Output::copy);
 }
 
 void EditorWindowController::performSave() {
@@ -75,33 +77,42 @@ void EditorWindowController::performSave() {
     // The settings of this moment; the pixels are made after the editor has gone.
     const Settings& settings = Settings::shared();
     const ScreenshotWriter::Target target{settings.imageFormat(), settings.saveFolderURL()};
-    auto job = m_editorView->flattenJob();
+    finishInBackground(m_writer.save(m_editorView->flattenJob(), target)
+                           .then([](const Expected<QString>& saved) -> Status {
+                               return saved ? Status() : Status(saved.error());
+                           }),
+                       Output::save);
+}
+
+void EditorWindowController::finishInBackground(QFuture<Status> work, Output output) {
     m_saving = true;
     if (m_window)
         m_window->hide();
     if (onSaving)
         onSaving();
 
-    auto* watcher = new QFutureWatcher<Expected<QString>>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
+    auto* watcher = new QFutureWatcher<Status>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, output] {
         watcher->deleteLater();
         m_saving = false;
-        const Expected<QString> saved = watcher->result();
-        if (saved) {
+        const Status failure = watcher->result();
+        if (!failure) {
             dismiss();
             return;
         }
-        m_failure = saved.error().description;
-        std::fprintf(stderr, "kestrova: save failed — %s\n", qPrintable(m_failure));
+        m_failure = failure->description;
+        m_failedOutput = output;
+        std::fprintf(stderr, "kestrova: %s failed — %s\n", output == Output::save ? "save" : "copy",
+                     qPrintable(m_failure));
         std::fflush(stderr);
         // Nothing is lost: the editor comes back with its capture and annotations, and
-        // the user can copy instead or fix the folder and save again.
+        // the user can try the other way out, or fix the folder and save again.
         if (onSaveFailed)
             onSaveFailed();
         else
             restoreAfterFailedSave();
     });
-    watcher->setFuture(m_writer.save(std::move(job), target));
+    watcher->setFuture(work);
 }
 
 void EditorWindowController::restoreAfterFailedSave() {
@@ -111,7 +122,9 @@ void EditorWindowController::restoreAfterFailedSave() {
     }
     m_window->present(true);
     auto* alert = new QMessageBox(QMessageBox::Warning, QStringLiteral("kestrova"),
-                                  QStringLiteral("kestrova couldn't save the screenshot"),
+                                  m_failedOutput == Output::save
+                                      ? QStringLiteral("kestrova couldn't save the screenshot")
+                                      : QStringLiteral("kestrova couldn't copy the screenshot"),
                                   QMessageBox::Ok, m_window);
     alert->setAttribute(Qt::WA_DeleteOnClose);
     alert->setInformativeText(m_failure);
@@ -121,6 +134,11 @@ void EditorWindowController::restoreAfterFailedSave() {
             view->setFocus();
     });
     alert->open();
+}
+
+void EditorWindowController::regainKeyboard() {
+    if (m_window && m_window->isVisible())
+        m_window->present(true);
 }
 
 void EditorWindowController::dismiss() {

@@ -4,6 +4,9 @@
 #include "EditorView.h"
 #include "KeyableWindow.h"
 
+#include "Expected.h"
+
+#include <QFuture>
 #include <QImage>
 #include <QObject>
 #include <QPointer>
@@ -21,8 +24,9 @@ class ScreenshotWriter;
 // One capture on screen for annotation, until the user copies, saves or leaves.
 //
 // Copy and save take the editor off the screen at once; the screenshot is made and
-// written in the background. A save that fails brings the editor back exactly as it
-// was, with an alert, when its owner says the screen is free (restoreAfterFailedSave()).
+// written (or put on the clipboard) in the background. One that fails brings the editor
+// back exactly as it was, with an alert, when its owner says the screen is free
+// (restoreAfterFailedSave()).
 class EditorWindowController final : public QObject {
     Q_OBJECT
 public:
@@ -33,10 +37,10 @@ public:
     void present(const QImage& image, QScreen* screen, const QRectF& selection,
                  std::function<void()> onDismiss);
 
-    // The editor has left the screen for a save still being written: the screen is free
-    // for another capture, but this controller must be kept until the save ends.
+    // The editor has left the screen for a save or copy still being made: the screen is
+    // free for another capture, but this controller must be kept until it ends.
     std::function<void()> onSaving;
-    // That save failed; the editor is waiting to come back (restoreAfterFailedSave()).
+    // That save or copy failed; the editor waits to come back (restoreAfterFailedSave()).
     // Without this callback it comes back at once.
     std::function<void()> onSaveFailed;
 
@@ -50,15 +54,22 @@ public:
     void dismiss();
     // Shows the editor again as it was before the failed save, with the alert.
     void restoreAfterFailedSave();
+    // Gives the keyboard back to the editor (or to its alert) once a window that took
+    // it, such as a selection overlay, has gone.
+    void regainKeyboard();
 
 private:
+    enum class Output { save, copy };
+    void finishInBackground(QFuture<Status> work, Output output);
+
     ScreenshotWriter& m_writer;
     QPointer<KeyableWindow> m_window;
     QPointer<EditorView> m_editorView;
     QPointer<EditorToolbar> m_toolbar;
     std::function<void()> m_onDismiss;
     bool m_saving = false;
-    QString m_failure; // the description of the failed save, until it is shown
+    QString m_failure; // the description of the failed save or copy, until it is shown
+    Output m_failedOutput = Output::save;
 };
 
 } // namespace kestrova

@@ -12,7 +12,14 @@ void LaunchAtLoginAlert::show(QWidget* parent, bool enabling, const Error& failu
     alert->setWindowTitle(QStringLiteral("kestrova"));
     alert->setText(LaunchAtLogin::failureMessage(enabling));
     alert->setInformativeText(failure.description);
-    alert->open();
+    if (parent) {
+        alert->open();
+        return;
+    }
+    // On its own (from the tray) it blocks nothing: an overlay may come over it and
+    // must get the keys.
+    alert->setWindowModality(Qt::NonModal);
+    alert->show();
 }
 
 } // namespace kestrova

@@ -254,6 +254,15 @@ private slots:
             test::waitUntil([&] { return k.errorOutput().contains("kestrova: save failed — "); }));
         QVERIFY(windowShown(QStringLiteral("^kestrova$"))); // the alert
         QVERIFY(!test::findWindows(QStringLiteral("kestrova editor")).isEmpty());
+        // A capture started over the alert has the keyboard: its Escape ends the
+        // selection, and neither the alert nor the editor beneath hears it.
+        QCOMPARE(k.runAgain({QStringLiteral("--capture")}), 0);
+        QVERIFY(windowShown(QStringLiteral("kestrova selection")));
+        QTest::qWait(300);
+        key(QStringLiteral("Escape"));
+        QVERIFY(windowGone(QStringLiteral("kestrova selection"), 3000));
+        QVERIFY(!test::findWindows(QStringLiteral("^kestrova$")).isEmpty());
+        QVERIFY(!test::findWindows(QStringLiteral("kestrova editor")).isEmpty());
         key(QStringLiteral("Return"));
         QTest::qWait(300);
         QVERIFY(!test::findWindows(QStringLiteral("kestrova editor")).isEmpty());

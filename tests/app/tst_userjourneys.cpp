@@ -23,6 +23,7 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QDesktopServices>
 #include <QDir>
 #include <QLineEdit>
@@ -87,7 +88,11 @@ class AlertAnswerer final {
 public:
     explicit AlertAnswerer(QString answer) : m_answer(std::move(answer)) {
         QObject::connect(&m_poll, &QTimer::timeout, [this] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            QMessageBox* box = nullptr;
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                if (auto* b = qobject_cast<QMessageBox*>(w); b && b->isVisible())
+                    box = b;
+            }
             if (!box || !texts.isEmpty())
                 return;
             texts << box->text() << box->informativeText();
@@ -322,6 +327,22 @@ private slots:
         QVERIFY(test::waitUntil([] { return !topLevel(QStringLiteral("kestrova editor")); }));
         QTest::qWait(200);
         QCOMPARE(dismissals, 1);
+    }
+
+    void aFailedCopyComesBackWithItsWorkAndLeavesTheClipboardAlone() {
+        QApplication::clipboard()->setText(QStringLiteral("from before"));
+        EditorWindowController editor(m_writer);
+        // A capture without pixels: nothing can be cut out of it.
+        editor.present(QImage(), QGuiApplication::primaryScreen(),
+                       QRectF(selLeft, 1200 - selBottom, 400, 300), [] {});
+        QVERIFY(test::waitUntil([&] { return editor.toolbar() && editor.toolbar()->isVisible(); }));
+        AlertAnswerer answerer(QStringLiteral("OK"));
+        editor.copy();
+        QVERIFY(test::waitUntil([&] { return !answerer.texts.isEmpty(); }));
+        QCOMPARE(answerer.texts[0], QStringLiteral("kestrova couldn't copy the screenshot"));
+        QVERIFY(topLevel(QStringLiteral("kestrova editor")));
+        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("from before"));
+        editor.dismiss();
     }
 
     void captureFailureAlertLeadsWhereTheBackendSays() {

@@ -30,12 +30,14 @@ private slots:
         image.fill(qRgb(10, 200, 30));
         image.setPixel(332, 126, qRgb(255, 0, 255));
         ScreenshotWriter writer;
-        // The clipboard is ours at once, before the pixels are made.
-        writer.copyToClipboard([image] {
+        // Until the pixels are made the clipboard keeps what it had: nothing waits.
+        QFuture<Status> copied = writer.copyToClipboard([image] {
             QThread::msleep(300);
             return std::optional<QImage>(image);
         });
-        QVERIFY(QApplication::clipboard()->mimeData()->hasFormat(QStringLiteral("image/png")));
+        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("something from before"));
+        QVERIFY(test::waitUntil([&] { return copied.isFinished(); }));
+        QVERIFY(!copied.result());
 
         const QByteArray targets =
             xclip({QStringLiteral("-selection"), QStringLiteral("clipboard"), QStringLiteral("-t"),
@@ -51,6 +53,13 @@ private slots:
         QCOMPARE(pasted.size(), image.size());
         QCOMPARE(pasted.pixel(332, 126), qRgb(255, 0, 255));
         QCOMPARE(pasted.pixel(0, 0), qRgb(10, 200, 30));
+
+        // A screenshot that cannot be made says so and leaves the clipboard as it was.
+        QApplication::clipboard()->setText(QStringLiteral("kept"));
+        QFuture<Status> failed = writer.copyToClipboard([] { return std::optional<QImage>(); });
+        QVERIFY(test::waitUntil([&] { return failed.isFinished(); }));
+        QVERIFY(failed.result().has_value());
+        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("kept"));
     }
 };
 
