@@ -24,7 +24,7 @@ void CaptureService::setBackend(std::shared_ptr<CaptureBackend> backend) {
 
 void CaptureService::freeze(const QScreen* screen, const QImage& image) {
     if (screen && !image.isNull())
-        m_frozen[screen->name()] = image;
+        m_frozen[screen] = image;
 }
 
 void CaptureService::thaw() {
@@ -37,7 +37,7 @@ QFuture<Expected<QImage>> CaptureService::captureFullDisplay(QScreen* screen) {
             Expected<QImage>(CaptureError::make(CaptureError::Kind::noDisplay)));
 
     const ScreenInfo info = ScreenInfo::of(screen);
-    if (const auto it = m_frozen.find(info.name); it != m_frozen.end()) {
+    if (const auto it = m_frozen.find(screen); it != m_frozen.end()) {
         // The user chose on a still image of the screen: that image is the capture.
         Expected<QImage> still(it->second);
         m_frozen.clear();
@@ -73,7 +73,7 @@ Expected<QImage> CaptureService::crop(const QImage& capture, const ScreenInfo& s
     const QRect cut = wanted.intersected(capture.rect());
     if (wanted.isEmpty() || cut.isEmpty())
         return CaptureError::make(CaptureError::Kind::cropFailed);
-    QImage out = capture.depth() % 8 == 0 ? ImageBuffer::copy(capture, cut) : capture.copy(cut);
+    QImage out = ImageBuffer::copy(capture, cut);
     if (out.isNull())
         return CaptureError::make(CaptureError::Kind::cropFailed);
     out.setDotsPerMeterX(screenshotDotsPerMeter);

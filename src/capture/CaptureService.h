@@ -42,7 +42,9 @@ public:
 
 private:
     std::shared_ptr<CaptureBackend> m_backend;
-    std::map<QString, QImage> m_frozen; // by screen name
+    // By screen: names can be empty or repeated. Cleared when a capture ends, so an
+    // unplugged screen's address never outlives its use here.
+    std::map<const QScreen*, QImage> m_frozen;
 };
 
 } // namespace kestrova

@@ -22,7 +22,11 @@ void release(void* data) {
 QImage ImageBuffer::make(QSize size, QImage::Format format) {
     if (size.isEmpty())
         return {};
-    const int depth = QImage::toPixelFormat(format).bitsPerPixel();
+    // The pixel format's own bit count leaves out padding (RGB666 stores 18 bits in 24):
+    // the depth QImage itself allocates for is the one to trust.
+    const int depth = QImage(1, 1, format).depth();
+    if (depth == 0)
+        return {};
     const qsizetype bytesPerLine = ((qsizetype(size.width()) * depth + 31) / 32) * 4;
     const std::size_t bytes = std::size_t(bytesPerLine) * std::size_t(size.height());
     if (bytes < worthIt)
@@ -49,14 +53,28 @@ QImage ImageBuffer::copy(const QImage& source, const QRect& area) {
     const QRect cut = area.intersected(source.rect());
     if (cut.isEmpty())
         return {};
+    if (source.depth() % 8 != 0)
+        return source.copy(cut);
     QImage out = make(cut.size(), source.format());
     if (out.isNull())
         return {};
+    if (!source.colorTable().isEmpty())
+        out.setColorTable(source.colorTable());
     const int bytesPerPixel = source.depth() / 8;
     const std::size_t rowBytes = std::size_t(cut.width()) * std::size_t(bytesPerPixel);
-    for (int y = 0; y < cut.height(); ++y)
-        std::memcpy(out.scanLine(y), source.constScanLine(cut.y() + y) + cut.x() * bytesPerPixel,
-                    rowBytes);
+    // Display servers leave RGB32's unused fourth byte as they like; copies say opaque.
+    const bool opaque = source.format() == QImage::Format_RGB32;
+    for (int y = 0; y < cut.height(); ++y) {
+        const uchar* from = source.constScanLine(cut.y() + y) + cut.x() * bytesPerPixel;
+        if (!opaque) {
+            std::memcpy(out.scanLine(y), from, rowBytes);
+            continue;
+        }
+        auto* to = reinterpret_cast<std::uint32_t*>(out.scanLine(y));
+        const auto* pixels = reinterpret_cast<const std::uint32_t*>(from);
+        for (int x = 0; x < cut.width(); ++x)
+            to[x] = pixels[x] | 0xff000000u;
+    }
     return out;
 }
 

@@ -15,7 +15,8 @@ class ImageBuffer final {
 public:
     // An uninitialised image of the given size.
     static QImage make(QSize size, QImage::Format format);
-    // A deep copy of part of an image, in a buffer as above.
+    // A deep copy of part of an image, in a buffer as above (for any format; RGB32
+    // comes out with its unused byte opaque, as the format wants).
     static QImage copy(const QImage& source, const QRect& area);
 
     struct Free {

@@ -3,6 +3,9 @@
 #include "CaptureError.h"
 #include "TestSupport.h"
 
+#include <QGuiApplication>
+#include <QScreen>
+#include <QTemporaryFile>
 #include <QTest>
 
 using namespace kestrova;
@@ -52,6 +55,45 @@ private slots:
         }
     }
 
+    void cropsAreOpaqueAndKeepEveryFormatWhole() {
+        // Display servers leave RGB32's fourth byte at zero; a crop says opaque.
+        QImage capture = test::pattern(64, 48);
+        for (int y = 0; y < capture.height(); ++y) {
+            auto* line = reinterpret_cast<quint32*>(capture.scanLine(y));
+            for (int x = 0; x < capture.width(); ++x)
+                line[x] &= 0x00ffffffu;
+        }
+        const QImage cut = CaptureService::crop(capture, screen(64, 48, 1), {3, 5, 40, 30}).value();
+        for (int y = 0; y < cut.height(); ++y) {
+            for (int x = 0; x < cut.width(); ++x)
+                QCOMPARE(reinterpret_cast<const quint32*>(cut.constScanLine(y))[x] >> 24, 0xffu);
+        }
+        QCOMPARE(cut, capture.copy(3, 13, 40, 30));
+
+        // Padded formats large enough for a buffer of their own, and colour tables.
+        for (const QImage::Format format :
+             {QImage::Format_RGB666, QImage::Format_RGB555, QImage::Format_RGB444,
+              QImage::Format_ARGB8555_Premultiplied, QImage::Format_Indexed8}) {
+            QImage big = test::pattern(2048, 1100).convertToFormat(format);
+            const QImage part =
+                CaptureService::crop(big, screen(2048, 1100, 1), {10, 20, 2000, 1000}).value();
+            QCOMPARE(part, big.copy(10, 80, 2000, 1000));
+        }
+    }
+
+    void stillsBelongToTheirScreenNotItsName() {
+        // Two outputs of one name (virtual outputs, some drivers).
+        const QList<QScreen*> screens = QGuiApplication::screens();
+        QCOMPARE(screens.size(), 2);
+        QCOMPARE(screens[0]->name(), screens[1]->name());
+        CaptureService service;
+        service.freeze(screens[0], test::pattern(100, 80));
+        const auto other = service.captureFullDisplay(screens[1]).result();
+        QVERIFY(!other); // no backend: only a still of its own could have served it
+        service.freeze(screens[0], test::pattern(100, 80));
+        QCOMPARE(service.captureFullDisplay(screens[0]).result().value(), test::pattern(100, 80));
+    }
+
     void captureWithoutADisplayFails() {
         CaptureService service;
         QVERIFY(!service.backend());
@@ -62,5 +104,18 @@ private slots:
     }
 };
 
-QTEST_MAIN(CaptureServiceTest)
+int main(int argc, char** argv) {
+    // The offscreen platform, with two screens of one name.
+    QTemporaryFile config;
+    if (!config.open())
+        return 1;
+    config.write(R"({"screens": [
+        {"name": "Same", "x": 0, "y": 0, "width": 100, "height": 80, "logicalDpi": 96},
+        {"name": "Same", "x": 100, "y": 0, "width": 100, "height": 80, "logicalDpi": 96}]})");
+    config.close();
+    qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + QFile::encodeName(config.fileName()));
+    QGuiApplication app(argc, argv);
+    CaptureServiceTest test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_captureservice.moc"

@@ -121,6 +121,7 @@ std::shared_ptr<X11CaptureBackend::Segment> X11CaptureBackend::freeSegment(std::
         if (!segment->busy && segment->size >= bytes)
             return segment;
     }
+    // Running short of segments or memory is passing: this capture goes without.
     const int id = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
     if (id < 0)
         return nullptr;
@@ -139,7 +140,9 @@ std::shared_ptr<X11CaptureBackend::Segment> X11CaptureBackend::freeSegment(std::
     xcb_generic_error_t* error =
         xcb_request_check(m_connection, xcb_shm_attach_checked(m_connection, segment->xid, id, 0));
     if (error) {
+        // The server cannot reach this process's memory (a remote display): it never will.
         std::free(error);
+        m_hasShm = false;
         return nullptr;
     }
     if (m_segments.size() >= keptSegments) {
@@ -195,9 +198,13 @@ Expected<QImage> X11CaptureBackend::grab(const QRect& nativeRect) {
         Expected<QImage> image = grabShared(nativeRect);
         if (image)
             return image;
-        m_hasShm = false; // e.g. a remote display: shared memory is not shared there
     }
     return grabPlain(nativeRect);
+}
+
+bool X11CaptureBackend::sharesMemory() const {
+    std::lock_guard lock(m_mutex);
+    return m_hasShm;
 }
 
 Expected<QImage> X11CaptureBackend::grabShared(const QRect& area) {
@@ -253,12 +260,16 @@ Expected<QImage> X11CaptureBackend::grabPlain(const QRect& area) {
             std::free(error);
             return xError("read the screen", code);
         }
-        const uint8_t* data = xcb_get_image_data(reply);
+        const auto* data = reinterpret_cast<const std::uint32_t*>(xcb_get_image_data(reply));
         const int length = xcb_get_image_data_length(reply);
         const int rowBytes = area.width() * 4;
-        for (int r = 0; r < rows && (r + 1) * rowBytes <= length; ++r)
-            std::memcpy(image.scanLine(y + r), data + r * rowBytes,
-                        static_cast<std::size_t>(rowBytes));
+        // The server leaves the unused fourth byte as it likes; RGB32 wants it opaque.
+        for (int r = 0; r < rows && (r + 1) * rowBytes <= length; ++r) {
+            auto* line = reinterpret_cast<std::uint32_t*>(image.scanLine(y + r));
+            const std::uint32_t* from = data + std::ptrdiff_t(r) * area.width();
+            for (int x = 0; x < area.width(); ++x)
+                line[x] = from[x] | 0xff000000u;
+        }
         std::free(reply);
     }
     return image;

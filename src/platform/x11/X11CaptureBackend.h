@@ -25,6 +25,8 @@ public:
     bool isCompositing() const override;
     QString failureHint() const override;
     void releaseCaches() override;
+    // Whether captures go through shared memory: the server has it and can reach ours.
+    bool sharesMemory() const;
 
     // A shared memory segment the server writes captures into. Images read from it keep
     // it alive and mark it busy; once they are gone it is used again, which saves the

@@ -10,6 +10,11 @@
 #include <QTest>
 #include <QWidget>
 
+#include <vector>
+
+#include <sys/ipc.h>
+#include <sys/shm.h>
+
 using namespace kestrova;
 
 namespace {
@@ -116,6 +121,31 @@ private slots:
         QImage again = m_backend->grab(area).value(); // reuses a segment now free
         QCOMPARE(again, first);
         QCOMPARE(held, first);
+    }
+
+    void aPassingShortageOfSharedMemoryCostsOneCaptureOnly() {
+        if (!m_backend->sharesMemory())
+            QSKIP("this X server has no shared memory");
+        QScreen* screen = QGuiApplication::primaryScreen();
+        const QRect area = ScreenInfo::of(screen).nativeRect();
+        const QImage expected = pattern(area.size());
+        PatternWindow window(screen, expected);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTest::qWait(200);
+        m_backend->releaseCaches(); // the next capture needs a new segment
+
+        // Every segment the system allows is taken, for a moment.
+        std::vector<int> taken;
+        for (int id;
+             taken.size() < 100000 && (id = ::shmget(IPC_PRIVATE, 1, IPC_CREAT | 0600)) >= 0;)
+            taken.push_back(id);
+        const Expected<QImage> during = m_backend->grab(area);
+        for (const int id : taken)
+            ::shmctl(id, IPC_RMID, nullptr);
+        QVERIFY(during);
+        QCOMPARE(during.value(), expected);
+        QVERIFY(m_backend->sharesMemory());
     }
 
     void areaOffTheDisplayIsNoDisplay() {
