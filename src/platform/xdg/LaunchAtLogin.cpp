@@ -114,9 +114,11 @@ Status LaunchAtLogin::setEnabled(bool on) {
     }
     if (!enabled)
         return std::nullopt;
-    if (::remove(QFile::encodeName(path).constData()) != 0)
-        return failure(QStringLiteral("Couldn't remove “%1”").arg(path),
-                       QString::fromLocal8Bit(std::strerror(errno)));
+    if (::remove(QFile::encodeName(path).constData()) != 0) {
+        // Read now: building the message's other half may change errno.
+        const QString why = QString::fromLocal8Bit(std::strerror(errno));
+        return failure(QStringLiteral("Couldn't remove “%1”").arg(path), why);
+    }
     return std::nullopt;
 }
 
