@@ -4,22 +4,15 @@
 #include "DesktopLayout.h"
 #include "PortalRequest.h"
 
-#include <QFile>
-#include <QFileInfo>
-#include <QImageReader>
+#include "PortalPicture.h"
+
+#include <QFutureWatcher>
+#include <QtConcurrent/QtConcurrentRun>
 #include <QUrl>
 
 namespace kestrova {
 
 namespace {
-
-// The picture the portal wrote for one request is ours to remove once read: left in
-// place it would pile up in the user's folders (or in /tmp) with every capture.
-void removePortalFile(const QString& path) {
-    const QFileInfo info(path);
-    if (!path.isEmpty() && info.isFile() && !info.isSymLink())
-        QFile::remove(path);
-}
 
 QString fileOf(const PortalRequest::Answer& answer) {
     const QUrl uri(answer.results.value(QStringLiteral("uri")).toString());
@@ -28,8 +21,8 @@ QString fileOf(const PortalRequest::Answer& answer) {
 
 } // namespace
 
-PortalCaptureBackend::PortalCaptureBackend(QDBusConnection bus, std::chrono::milliseconds timeout)
-    : m_bus(std::move(bus)), m_timeout(timeout), m_requests(std::make_unique<QObject>()) {}
+PortalCaptureBackend::PortalCaptureBackend(QDBusConnection bus, PortalRequest::Timeouts timeouts)
+    : m_bus(std::move(bus)), m_timeouts(timeouts), m_requests(std::make_unique<QObject>()) {}
 
 PortalCaptureBackend::~PortalCaptureBackend() = default;
 
@@ -46,9 +39,10 @@ void PortalCaptureBackend::grabStills(const std::vector<ScreenInfo>& screens, St
     // picks the region in kestrova's own overlay.
     call << QString() << QVariantMap{{QStringLiteral("interactive"), false}};
 
+    const int limit = PortalPicture::allocationLimit(screens);
     PortalRequest::send(
-        m_bus, call, m_timeout, m_requests.get(),
-        [this, screens, done](Expected<PortalRequest::Answer> answer) {
+        m_bus, call, m_timeouts, m_requests.get(),
+        [this, screens, done, limit](Expected<PortalRequest::Answer> answer) {
             if (!answer) {
                 m_lastFailure = answer.error();
                 done(answer.error());
@@ -66,24 +60,31 @@ void PortalCaptureBackend::grabStills(const std::vector<ScreenInfo>& screens, St
                 done(m_lastFailure);
                 return;
             }
-            const QString file = fileOf(a);
-            QImageReader reader(file);
-            QImage desktop = reader.read();
-            removePortalFile(file);
-            if (desktop.isNull()) {
-                m_lastFailure = portal::error(
-                    portal::Failure::refused,
-                    QStringLiteral("The screenshot portal's picture could not be read (%1).")
-                        .arg(file.isEmpty() ? QStringLiteral("no file given")
-                                            : reader.errorString()));
-                done(m_lastFailure);
-                return;
-            }
-            done(DesktopLayout::split(desktop, screens));
+            // Reading, decoding and cutting a whole desktop takes a while: not on the
+            // GUI thread.
+            using Stills = Expected<std::vector<QImage>>;
+            auto* watcher = new QFutureWatcher<Stills>(m_requests.get());
+            QObject::connect(watcher, &QFutureWatcherBase::finished, watcher,
+                             [this, watcher, done] {
+                                 watcher->deleteLater();
+                                 Stills stills = watcher->result();
+                                 if (!stills)
+                                     m_lastFailure = stills.error();
+                                 done(std::move(stills));
+                             });
+            watcher->setFuture(QtConcurrent::run([file = fileOf(a), screens, limit]() -> Stills {
+                Expected<QImage> desktop = PortalPicture::take(file, limit);
+                if (!desktop)
+                    return desktop.error();
+                return DesktopLayout::split(desktop.value(), screens);
+            }));
         },
-        [](const PortalRequest::Answer& late) {
+        [limit](const PortalRequest::Answer& late) {
+            // Too late for its capture, but the portal wrote the picture for kestrova:
+            // take it, so that it does not pile up in the user's folders.
             if (late.response == 0)
-                removePortalFile(fileOf(late));
+                (void)QtConcurrent::run(
+                    [file = fileOf(late), limit] { (void)PortalPicture::take(file, limit); });
         });
 }
 
@@ -99,6 +100,9 @@ QString PortalCaptureBackend::failureHint() const {
             "\n\nThe desktop portal runs but cannot take screenshots: install your desktop's "
             "portal (xdg-desktop-portal-gnome, xdg-desktop-portal-kde or "
             "xdg-desktop-portal-wlr), then log in again.");
+    if (portal::is(m_lastFailure, Failure::unreadable))
+        return QStringLiteral("\n\nThe desktop took the screenshot, but kestrova could not "
+                              "read the picture it wrote. Try again.");
     if (portal::is(m_lastFailure, Failure::noAnswer))
         return QStringLiteral(
             "\n\nThe desktop portal did not answer in time; it may be busy or waiting for "

@@ -2,6 +2,7 @@
 
 #include "CaptureBackend.h"
 #include "Error.h"
+#include "PortalRequest.h"
 
 #include <QDBusConnection>
 #include <QObject>
@@ -16,10 +17,13 @@ namespace kestrova {
 // whole desktop, so the overlay always shows stills.
 class PortalCaptureBackend final : public CaptureBackend {
 public:
-    static constexpr std::chrono::seconds defaultTimeout{10};
+    // The portal replies at once; its answer may wait for the user to allow the
+    // screenshot in a dialog of the desktop's, which is left up for as long as that.
+    static constexpr PortalRequest::Timeouts defaultTimeouts{std::chrono::seconds(10),
+                                                             std::chrono::minutes(5)};
 
     explicit PortalCaptureBackend(QDBusConnection bus = QDBusConnection::sessionBus(),
-                                  std::chrono::milliseconds timeout = defaultTimeout);
+                                  PortalRequest::Timeouts timeouts = defaultTimeouts);
     ~PortalCaptureBackend() override;
     PortalCaptureBackend(const PortalCaptureBackend&) = delete;
     PortalCaptureBackend& operator=(const PortalCaptureBackend&) = delete;
@@ -33,7 +37,7 @@ public:
 
 private:
     QDBusConnection m_bus;
-    std::chrono::milliseconds m_timeout;
+    PortalRequest::Timeouts m_timeouts;
     std::unique_ptr<QObject> m_requests; // parent of requests in flight
     Error m_lastFailure;
 };

@@ -15,6 +15,10 @@ namespace kestrova {
 namespace {
 
 constexpr char shortcutsInterface[] = "org.freedesktop.portal.GlobalShortcuts";
+constexpr char sessionInterface[] = "org.freedesktop.portal.Session";
+
+// A desktop that closes every session it opens is not asked again and again.
+constexpr std::chrono::seconds reopenPause{10};
 
 QDBusMessage portalCall(const QString& method) {
     return QDBusMessage::createMethodCall(QLatin1String(portal::service),
@@ -35,14 +39,17 @@ void say(const QString& line) {
 
 } // namespace
 
-PortalHotKeyBackend::PortalHotKeyBackend(QDBusConnection bus, std::chrono::milliseconds timeout)
-    : m_bus(std::move(bus)), m_timeout(timeout) {
+PortalHotKeyBackend::PortalHotKeyBackend(QDBusConnection bus, PortalRequest::Timeouts timeouts)
+    : m_bus(std::move(bus)), m_timeouts(timeouts) {
     PortalShortcut::registerType();
     // The slot is found by its types' names, which must be known before the first use.
     qRegisterMetaType<QDBusObjectPath>();
     if (!m_bus.connect(QLatin1String(portal::service), QLatin1String(portal::path),
                        QLatin1String(shortcutsInterface), QStringLiteral("Activated"), this,
-                       SLOT(onActivated(QDBusObjectPath, QString, qulonglong, QVariantMap))))
+                       SLOT(onActivated(QDBusObjectPath, QString, qulonglong, QVariantMap))) ||
+        !m_bus.connect(QLatin1String(portal::service), QLatin1String(portal::path),
+                       QLatin1String(shortcutsInterface), QStringLiteral("ShortcutsChanged"), this,
+                       SLOT(onShortcutsChanged(QDBusMessage))))
         say(QStringLiteral("couldn't listen for the desktop's shortcut presses (%1)")
                 .arg(m_bus.lastError().message()));
 }
@@ -72,6 +79,8 @@ void PortalHotKeyBackend::release() {
 
 void PortalHotKeyBackend::closeSession(const QString& session) {
     if (!session.isEmpty()) {
+        m_bus.disconnect(QLatin1String(portal::service), session, QLatin1String(sessionInterface),
+                         QStringLiteral("Closed"), this, SLOT(onSessionClosed(QDBusMessage)));
         m_bus.send(QDBusMessage::createMethodCall(QLatin1String(portal::service), session,
                                                   QStringLiteral("org.freedesktop.portal.Session"),
                                                   QStringLiteral("Close")));
@@ -81,6 +90,7 @@ void PortalHotKeyBackend::closeSession(const QString& session) {
 void PortalHotKeyBackend::closeSession() {
     closeSession(m_session);
     m_session.clear();
+    m_desktopTrigger.clear();
     m_bound = false;
 }
 
@@ -90,7 +100,7 @@ void PortalHotKeyBackend::createSession(unsigned generation) {
     call << QVariantMap{
         {QStringLiteral("session_handle_token"), QStringLiteral("kestrova%1").arg(++sessions)}};
     PortalRequest::send(
-        m_bus, call, m_timeout, this, [this, generation](Expected<PortalRequest::Answer> answer) {
+        m_bus, call, m_timeouts, this, [this, generation](Expected<PortalRequest::Answer> answer) {
             if (answer && answer.value().response == 0) {
                 const QString session =
                     sessionOf(answer.value().results.value(QStringLiteral("session_handle")));
@@ -100,6 +110,11 @@ void PortalHotKeyBackend::createSession(unsigned generation) {
                     return;
                 }
                 m_session = session;
+                // The desktop may end the session itself (the user revoked it, or the
+                // desktop restarted): the shortcut is gone then and is asked for anew.
+                m_bus.connect(QLatin1String(portal::service), session,
+                              QLatin1String(sessionInterface), QStringLiteral("Closed"), this,
+                              SLOT(onSessionClosed(QDBusMessage)));
                 bind(generation);
                 return;
             }
@@ -126,11 +141,13 @@ void PortalHotKeyBackend::bind(unsigned generation) {
     call << QVariant::fromValue(QDBusObjectPath(m_session)) << QVariant::fromValue(shortcuts)
          << QString() << QVariantMap();
     PortalRequest::send(
-        m_bus, call, m_timeout, this, [this, generation](Expected<PortalRequest::Answer> answer) {
+        m_bus, call, m_timeouts, this, [this, generation](Expected<PortalRequest::Answer> answer) {
             if (generation != m_generation)
                 return;
             if (answer && answer.value().response == 0) {
                 m_bound = true;
+                follow(qdbus_cast<PortalShortcuts>(
+                    answer.value().results.value(QStringLiteral("shortcuts"))));
                 return;
             }
             say(QStringLiteral("the desktop did not bind the shortcut %1 — %2")
@@ -148,6 +165,53 @@ void PortalHotKeyBackend::sayUnavailable(const QString& why) {
                        "desktop's keyboard settings")
             .arg(why.endsWith(u'.') ? why.chopped(1) : why,
                  KeyNames::string(*m_key, *m_modifiers)));
+}
+
+// What the desktop says of kestrova's shortcut now: the key it chose, or that it has
+// none any more.
+void PortalHotKeyBackend::follow(const PortalShortcuts& shortcuts) {
+    for (const PortalShortcut& shortcut : shortcuts) {
+        if (shortcut.id == QLatin1String(shortcutId)) {
+            m_desktopTrigger =
+                shortcut.properties.value(QStringLiteral("trigger_description")).toString();
+            m_bound = true;
+            return;
+        }
+    }
+    m_desktopTrigger.clear();
+}
+
+void PortalHotKeyBackend::onShortcutsChanged(const QDBusMessage& message) {
+    const QList<QVariant> arguments = message.arguments();
+    if (arguments.size() < 2 || m_session.isEmpty() || sessionOf(arguments[0]) != m_session)
+        return;
+    const bool wasBound = m_bound;
+    m_bound = false;
+    follow(qdbus_cast<PortalShortcuts>(arguments[1]));
+    if (wasBound && !m_bound)
+        say(QStringLiteral("the desktop removed the shortcut for Capture Region; set one in "
+                           "the desktop's keyboard settings or in kestrova's settings"));
+}
+
+void PortalHotKeyBackend::onSessionClosed(const QDBusMessage& message) {
+    if (message.path() != m_session || m_session.isEmpty())
+        return;
+    m_bus.disconnect(QLatin1String(portal::service), m_session, QLatin1String(sessionInterface),
+                     QStringLiteral("Closed"), this, SLOT(onSessionClosed(QDBusMessage)));
+    m_session.clear();
+    m_desktopTrigger.clear();
+    m_bound = false;
+    if (!m_key)
+        return;
+    if (m_reopened.isValid() &&
+        m_reopened.elapsed() < std::chrono::milliseconds(reopenPause).count()) {
+        say(QStringLiteral("the desktop keeps closing kestrova's shortcut session; %1 will not "
+                           "start a capture until the key is set again")
+                .arg(KeyNames::string(*m_key, *m_modifiers)));
+        return;
+    }
+    m_reopened.start();
+    createSession(++m_generation);
 }
 
 void PortalHotKeyBackend::onActivated(const QDBusObjectPath& session, const QString& id, qulonglong,

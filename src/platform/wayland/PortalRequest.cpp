@@ -33,9 +33,27 @@ QString nextToken() {
     return QStringLiteral("kestrova%1").arg(++counter);
 }
 
-Error callError(const QDBusError& error) {
+// "10 seconds", "5 minutes".
+QString spoken(std::chrono::milliseconds wait) {
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(wait).count();
+    if (seconds >= 120 && seconds % 60 == 0)
+        return QStringLiteral("%1 minutes").arg(seconds / 60);
+    return QStringLiteral("%1 seconds").arg(seconds);
+}
+
+Error noAnswer(std::chrono::milliseconds wait) {
+    return portal::error(
+        portal::Failure::noAnswer,
+        QStringLiteral("The desktop portal did not answer within %1.").arg(spoken(wait)));
+}
+
+Error callError(const QDBusError& error, std::chrono::milliseconds replyTimeout) {
     using portal::Failure;
     switch (error.type()) {
+    case QDBusError::NoReply:
+    case QDBusError::Timeout:
+    case QDBusError::TimedOut:
+        return noAnswer(replyTimeout);
     case QDBusError::ServiceUnknown:
         return portal::error(Failure::noService,
                              QStringLiteral("No desktop portal runs in this session."));
@@ -67,9 +85,8 @@ PortalRequest::PortalRequest(const QDBusConnection& bus, QObject* owner)
     m_timeout.setSingleShot(true);
 }
 
-void PortalRequest::send(const QDBusConnection& bus, QDBusMessage call,
-                         std::chrono::milliseconds timeout, QObject* owner, Done done,
-                         std::function<void(const Answer&)> late) {
+void PortalRequest::send(const QDBusConnection& bus, QDBusMessage call, Timeouts timeouts,
+                         QObject* owner, Done done, std::function<void(const Answer&)> late) {
     auto* request = new PortalRequest(bus, owner);
     request->m_done = std::move(done);
     request->m_late = std::move(late);
@@ -95,22 +112,21 @@ void PortalRequest::send(const QDBusConnection& bus, QDBusMessage call,
         return;
     }
 
-    connect(&request->m_timeout, &QTimer::timeout, request, [request, timeout] {
-        request->answer(portal::error(
-            portal::Failure::noAnswer,
-            QStringLiteral("The desktop portal did not answer within %1 seconds.")
-                .arg(std::chrono::duration_cast<std::chrono::seconds>(timeout).count())));
-    });
-    request->m_timeout.start(timeout);
-
-    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, int(timeout.count())), request);
-    connect(watcher, &QDBusPendingCallWatcher::finished, request, [request, watcher] {
+    // The bus ends the call when its reply is late; once the portal has replied, the
+    // answer gets a wait of its own, long enough for any dialog it shows.
+    connect(&request->m_timeout, &QTimer::timeout, request,
+            [request, wait = timeouts.answer] { request->answer(noAnswer(wait)); });
+    auto* watcher =
+        new QDBusPendingCallWatcher(bus.asyncCall(call, int(timeouts.reply.count())), request);
+    connect(watcher, &QDBusPendingCallWatcher::finished, request, [request, watcher, timeouts] {
         watcher->deleteLater();
         const QDBusPendingReply<QDBusObjectPath> reply = *watcher;
         if (reply.isError()) {
-            request->answer(callError(reply.error()));
+            request->answer(callError(reply.error(), timeouts.reply));
             return;
         }
+        if (request->m_done)
+            request->m_timeout.start(timeouts.answer);
         // Portals older than the handle token answer on a path of their own choosing.
         const QString path = reply.value().path();
         if (!path.isEmpty() && path != request->m_path) {
@@ -152,8 +168,8 @@ void PortalRequest::answer(Expected<Answer> answer) {
     m_timeout.stop();
     const bool timedOut = !answer && portal::is(answer.error(), portal::Failure::noAnswer);
     if (timedOut && !m_path.isEmpty()) {
-        // Ask the portal to drop the request (and any dialog it shows); keep listening
-        // for a while in case it answers anyway.
+        // Ask the portal to drop the request (and any dialog left unanswered for that
+        // long); keep listening for a while in case it answers anyway.
         m_bus.send(QDBusMessage::createMethodCall(QLatin1String(portal::service), m_path,
                                                   QLatin1String(requestInterface),
                                                   QStringLiteral("Close")));

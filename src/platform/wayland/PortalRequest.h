@@ -25,6 +25,7 @@ enum class Failure {
     refused,       // the portal answered "failed"
     noAnswer,      // nothing came back in time
     callFailed,    // any other error of the call itself
+    unreadable,    // the portal's picture could not be read
 };
 Error error(Failure failure, const QString& description);
 bool is(const Error& error, Failure failure);
@@ -41,15 +42,22 @@ public:
     };
     using Done = std::function<void(Expected<Answer>)>;
 
+    // How long a portal has. The call itself is answered at once by a portal that runs
+    // (`reply`); the answer may wait for a person reading a dialog the desktop shows
+    // (`answer`), who is not to be cut off.
+    struct Timeouts {
+        std::chrono::milliseconds reply;
+        std::chrono::milliseconds answer;
+    };
+
     // Sends `call`, whose last argument must be its a{sv} of options (they gain the
     // handle token), after subscribing to the answer so that a quick one is not
     // missed. `done` runs once on the main thread: with the answer, or with the error
-    // of the call or of no answer within `timeout`. An answer that comes later still
+    // of the call or of no reply or answer in time. An answer that comes later still
     // goes to `late` (a file the portal wrote for it can then be removed). The request
     // lives under `owner`: when that goes, no callback runs any more.
-    static void send(const QDBusConnection& bus, QDBusMessage call,
-                     std::chrono::milliseconds timeout, QObject* owner, Done done,
-                     std::function<void(const Answer&)> late = {});
+    static void send(const QDBusConnection& bus, QDBusMessage call, Timeouts timeouts,
+                     QObject* owner, Done done, std::function<void(const Answer&)> late = {});
 
     // The object path the portal uses for a request of this connection and token.
     static QString requestPath(const QDBusConnection& bus, const QString& token);

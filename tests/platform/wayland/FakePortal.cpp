@@ -138,6 +138,10 @@ void FakePortal::respond(const QString& path, uint code, const QVariantMap& resu
 QDBusObjectPath FakePortal::screenshot(const QVariantMap& options, const QDBusMessage& message) {
     screenshotOptions << options;
     const QString path = requestPath(message, options);
+    if (!replies) {
+        message.setDelayedReply(true);
+        return {};
+    }
     if (response)
         respond(path, *response,
                 uri.isEmpty() ? QVariantMap() : QVariantMap{{QStringLiteral("uri"), uri}}, delayMs);
@@ -163,13 +167,35 @@ QDBusObjectPath FakePortal::bindShortcuts(const QDBusObjectPath&, const PortalSh
                                           const QVariantMap& options, const QDBusMessage& message) {
     const QString path = requestPath(message, options);
     boundShortcuts << shortcuts;
-    respond(path, 0, {}, 0);
+    // Desktops answer with what they bound, and the key they chose in their own words.
+    PortalShortcuts bound = shortcuts;
+    for (PortalShortcut& shortcut : bound)
+        shortcut.properties.insert(QStringLiteral("trigger_description"),
+                                   shortcut.properties.value(QStringLiteral("preferred_trigger")));
+    respond(path, 0, {{QStringLiteral("shortcuts"), QVariant::fromValue(bound)}}, 0);
     return QDBusObjectPath(path);
 }
 
 void FakePortal::closeSession(const QString& path) {
     closedSessions << path;
     m_bus.unregisterObject(path);
+}
+
+void FakePortal::closeSessionAsTheDesktop(const QString& session) {
+    m_bus.unregisterObject(session);
+    QDBusMessage signal = QDBusMessage::createSignal(
+        session, QStringLiteral("org.freedesktop.portal.Session"), QStringLiteral("Closed"));
+    signal << QVariantMap();
+    m_bus.send(signal);
+}
+
+void FakePortal::changeShortcuts(const QString& session, const PortalShortcuts& shortcuts) {
+    QDBusMessage signal =
+        QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/portal/desktop"),
+                                   QStringLiteral("org.freedesktop.portal.GlobalShortcuts"),
+                                   QStringLiteral("ShortcutsChanged"));
+    signal << QVariant::fromValue(QDBusObjectPath(session)) << QVariant::fromValue(shortcuts);
+    m_bus.send(signal);
 }
 
 void FakePortal::activate(const QString& session, const QString& id) {

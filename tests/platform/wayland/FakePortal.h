@@ -50,6 +50,7 @@ public:
     std::optional<uint> response = 0;
     QString uri;
     int delayMs = 0;
+    bool replies = true; // false: the call itself is never replied to
 
     // What was asked.
     QList<QVariantMap> screenshotOptions;
@@ -59,6 +60,9 @@ public:
 
     // Sends a press of a shortcut to the clients.
     void activate(const QString& session, const QString& id);
+    // The desktop's own doings: it ends a session, or the user changes the shortcuts.
+    void closeSessionAsTheDesktop(const QString& session);
+    void changeShortcuts(const QString& session, const PortalShortcuts& shortcuts);
 
     // Handlers of the adaptors.
     QDBusObjectPath screenshot(const QVariantMap& options, const QDBusMessage& message);

@@ -8,10 +8,14 @@
 #include "PortalRequest.h"
 #include "TestSupport.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QPainter>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
 
 using namespace kestrova;
 
@@ -134,29 +138,86 @@ private slots:
         }
     }
 
-    void aSuccessWithoutAReadablePictureIsAFailure() {
+    void whatTheAnswerNamesIsReadWithCareAndKeptUnlessItWasThePicture() {
         test::FakePortal portal(*m_bus, {});
-        portal.uri = QUrl::fromLocalFile(m_dir.filePath(QStringLiteral("missing.png"))).toString();
         PortalCaptureBackend backend(client(QStringLiteral("c3")));
-        const Outcome outcome = ask(backend, oneScreen);
-        QVERIFY(outcome.done);
-        QVERIFY(!outcome.stills);
-        QVERIFY(!CaptureError::is(outcome.stills.error(), CaptureError::Kind::cancelled));
+        const auto failsAndKeeps = [&](const QString& path) {
+            const bool existed = QFileInfo::exists(path);
+            portal.uri = QUrl::fromLocalFile(path).toString();
+            const Outcome outcome = ask(backend, oneScreen);
+            QVERIFY2(outcome.done, qPrintable(path)); // a FIFO blocks nobody
+            QVERIFY(!outcome.stills);
+            QVERIFY(portal::is(outcome.stills.error(), portal::Failure::unreadable));
+            QVERIFY(backend.failureHint().contains(QStringLiteral("could not read")));
+            QCOMPARE(QFileInfo::exists(path), existed);
+        };
+        failsAndKeeps(m_dir.filePath(QStringLiteral("missing.png")));
+        QFile document(m_dir.filePath(QStringLiteral("letter.txt")));
+        QVERIFY(document.open(QIODevice::WriteOnly) && document.write("Dear portal,") > 0);
+        document.close();
+        failsAndKeeps(document.fileName());
+        const QByteArray fifo = QFile::encodeName(m_dir.filePath(QStringLiteral("pipe.png")));
+        QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
+        failsAndKeeps(QString::fromLocal8Bit(fifo));
+
+        // Through a linked folder the picture is read, but nothing is removed there.
+        QDir(m_dir.path()).mkdir(QStringLiteral("real"));
+        QVERIFY(QFile::link(m_dir.filePath(QStringLiteral("real")),
+                            m_dir.filePath(QStringLiteral("link"))));
+        portalFile(noise({64, 40}, 4), QStringLiteral("real/shot.png"));
+        portal.uri =
+            QUrl::fromLocalFile(m_dir.filePath(QStringLiteral("link/shot.png"))).toString();
+        const Outcome linked = ask(backend, oneScreen);
+        QVERIFY(linked.stills);
+        QCOMPARE(linked.stills.value().at(0), noise({64, 40}, 4));
+        QVERIFY(QFileInfo::exists(m_dir.filePath(QStringLiteral("real/shot.png"))));
+    }
+
+    void desktopsLargerThanQtsDefaultLimitAreRead() {
+        // Two 6K-wide screens side by side: 139 MB of pixels, over Qt's 128 MiB default.
+        const std::vector<ScreenInfo> wide{{QStringLiteral("A"), QRect(0, 0, 6016, 2880), 1},
+                                           {QStringLiteral("B"), QRect(6016, 0, 6016, 2880), 1}};
+        QImage desktop(12032, 2880, QImage::Format_RGB32);
+        desktop.fill(qRgb(20, 90, 160));
+        desktop.setPixel(12031, 2879, qRgb(255, 0, 0));
+        test::FakePortal portal(*m_bus, {});
+        portal.uri = portalFile(desktop, QStringLiteral("wide.png"));
+        desktop = QImage();
+        PortalCaptureBackend backend(client(QStringLiteral("c7")));
+        const Outcome outcome = ask(backend, wide, 30000);
+        QVERIFY2(outcome.stills,
+                 qPrintable(outcome.stills ? QString() : outcome.stills.error().description));
+        QCOMPARE(outcome.stills.value().at(1).pixel(6015, 2879), qRgb(255, 0, 0));
     }
 
     void aSilentPortalTimesOutAndTheNextRequestWorks() {
         test::FakePortal portal(*m_bus, {});
+        const PortalRequest::Timeouts timeouts{std::chrono::milliseconds(400),
+                                               std::chrono::milliseconds(1500)};
+        PortalCaptureBackend backend(client(QStringLiteral("c4")), timeouts);
+        // No reply to the call, then a reply but no answer: each ends with a message.
+        portal.replies = false;
+        const Outcome unreplied = ask(backend, oneScreen);
+        QVERIFY(unreplied.done && !unreplied.stills);
+        QVERIFY(portal::is(unreplied.stills.error(), portal::Failure::noAnswer));
+        portal.replies = true;
         portal.response = std::nullopt;
-        PortalCaptureBackend backend(client(QStringLiteral("c4")), std::chrono::milliseconds(400));
         const Outcome first = ask(backend, oneScreen);
         QVERIFY(first.done);
         QVERIFY(!first.stills);
         QVERIFY(portal::is(first.stills.error(), portal::Failure::noAnswer));
         QVERIFY(backend.failureHint().contains(QStringLiteral("did not answer")));
 
-        // A portal that answers after the wait: the picture it wrote is still removed.
+        // Someone reading the desktop's dialog past the call's own limit is waited for.
         portal.response = 0;
-        portal.delayMs = 800;
+        portal.delayMs = 900;
+        portal.uri = portalFile(noise({64, 40}, 5), QStringLiteral("allowed.png"));
+        const Outcome allowed = ask(backend, oneScreen);
+        QVERIFY(allowed.stills);
+        QCOMPARE(allowed.stills.value().at(0), noise({64, 40}, 5));
+
+        // A portal that answers after the wait: the picture it wrote is still removed.
+        portal.delayMs = 2500;
         portal.uri = portalFile(noise({64, 40}, 1), QStringLiteral("late.png"));
         const Outcome late = ask(backend, oneScreen);
         QVERIFY(late.done && !late.stills);

@@ -97,6 +97,37 @@ private slots:
         QCOMPARE(presses, 1);
     }
 
+    void theDesktopsOwnChangesAreFollowedAndAClosedSessionIsOpenedAgain() {
+        test::FakePortal portal(*m_bus, {});
+        auto owned = std::make_unique<PortalHotKeyBackend>(m_bus->connect(QStringLiteral("h5")));
+        PortalHotKeyBackend* backend = owned.get();
+        HotKeyManager manager(std::move(owned));
+        int presses = 0;
+        manager.registerHotKey(key2, carbon::shiftKey | carbon::cmdKey, [&] { ++presses; });
+        QVERIFY(test::waitUntil([&] { return !backend->boundSession().isEmpty(); }));
+        const QString first = backend->boundSession();
+        QCOMPARE(backend->desktopTrigger(), QStringLiteral("SHIFT+LOGO+2"));
+
+        // The user picks another key in the desktop's settings, then removes it.
+        PortalShortcut changed{QStringLiteral("capture-region"),
+                               {{QStringLiteral("trigger_description"), QStringLiteral("Ctrl+K")}}};
+        portal.changeShortcuts(first, {changed});
+        QVERIFY(
+            test::waitUntil([&] { return backend->desktopTrigger() == QStringLiteral("Ctrl+K"); }));
+        test::StderrCapture errors;
+        portal.changeShortcuts(first, {});
+        QVERIFY(test::waitUntil([&] { return backend->boundSession().isEmpty(); }));
+        QVERIFY2(errors.text().contains("removed the shortcut"), errors.text().constData());
+
+        // The desktop ends the session: kestrova asks for its shortcut again.
+        portal.closeSessionAsTheDesktop(first);
+        QVERIFY(test::waitUntil([&] { return !backend->boundSession().isEmpty(); }));
+        QVERIFY(backend->boundSession() != first);
+        QCOMPARE(portal.boundShortcuts.size(), 2);
+        portal.activate(backend->boundSession(), QStringLiteral("capture-region"));
+        QVERIFY(test::waitUntil([&] { return presses == 1; }));
+    }
+
     void aKeyChangedBeforeTheDesktopAnswersBindsOnlyTheLastOne() {
         test::FakePortal portal(*m_bus, {});
         auto owned = std::make_unique<PortalHotKeyBackend>(m_bus->connect(QStringLiteral("h3")));

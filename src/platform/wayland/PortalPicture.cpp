@@ -1,0 +1,131 @@
+#include "PortalPicture.h"
+
+#include "PortalRequest.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QImageReader>
+#include <QRect>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kestrova {
+
+namespace {
+
+// Closes a descriptor when it goes out of scope.
+class Descriptor final {
+public:
+    explicit Descriptor(int fd = -1) : m_fd(fd) {}
+    ~Descriptor() { reset(); }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return m_fd; }
+    void reset(int fd = -1) {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = fd;
+    }
+
+private:
+    int m_fd;
+};
+
+Error unreadable(const QString& why) {
+    return portal::error(
+        portal::Failure::unreadable,
+        QStringLiteral("The screenshot portal's picture could not be read (%1).").arg(why));
+}
+
+Error unreadable(const QString& path, int err) {
+    return unreadable(
+        QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(err))));
+}
+
+} // namespace
+
+int PortalPicture::allocationLimit(const std::vector<ScreenInfo>& screens) {
+    QRect box;
+    double scale = 1;
+    for (const ScreenInfo& screen : screens) {
+        box = box.united(screen.geometry);
+        scale = std::max(scale, screen.scale);
+    }
+    const double bytes = double(box.width()) * scale * double(box.height()) * scale * 4;
+    // Twice the picture, for the decoder's own conversions; never below Qt's default.
+    return int(std::clamp(std::ceil(2 * bytes / (1024.0 * 1024.0)), 128.0, 1e6));
+}
+
+Expected<QImage> PortalPicture::take(const QString& path, int allocationLimitMiB) {
+    if (path.isEmpty())
+        return unreadable(QStringLiteral("no file given"));
+    const QString clean = QDir::cleanPath(path);
+    if (!clean.startsWith(u'/'))
+        return unreadable(QStringLiteral("%1: not an absolute path").arg(path));
+
+    // Folder by folder, each opened without following a link; a link on the way is
+    // followed for reading only.
+    bool throughLink = false;
+    Descriptor folder(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    const QStringList parts = clean.split(u'/', Qt::SkipEmptyParts);
+    if (parts.isEmpty())
+        return unreadable(path, EISDIR);
+    for (qsizetype i = 0; i + 1 < parts.size(); ++i) {
+        const QByteArray name = QFile::encodeName(parts[i]);
+        int next =
+            ::openat(folder.get(), name.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0) {
+            next = ::openat(folder.get(), name.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+            throughLink = next >= 0;
+        }
+        if (next < 0)
+            return unreadable(path, errno);
+        folder.reset(next);
+    }
+    const QByteArray name = QFile::encodeName(parts.last());
+    // Non-blocking: a FIFO or device named here must not stop the reader for ever.
+    constexpr int readFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    Descriptor file(::openat(folder.get(), name.constData(), readFlags | O_NOFOLLOW));
+    if (file.get() < 0 && errno == ELOOP) {
+        file.reset(::openat(folder.get(), name.constData(), readFlags));
+        throughLink = true;
+    }
+    if (file.get() < 0)
+        return unreadable(path, errno);
+    struct stat opened {};
+    if (::fstat(file.get(), &opened) != 0)
+        return unreadable(path, errno);
+    if (!S_ISREG(opened.st_mode))
+        return unreadable(QStringLiteral("%1 is not a file").arg(path));
+
+    QFile reader;
+    if (!reader.open(file.get(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
+        return unreadable(QStringLiteral("%1: %2").arg(path, reader.errorString()));
+    QByteArray bytes = reader.readAll();
+    reader.close();
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader decoder(&buffer);
+    decoder.setAllocationLimit(allocationLimitMiB);
+    QImage image = decoder.read();
+    if (image.isNull())
+        return unreadable(QStringLiteral("%1: %2").arg(path, decoder.errorString()));
+
+    // Removed only if the name still stands for the very file that was read.
+    struct stat named {};
+    if (!throughLink &&
+        ::fstatat(folder.get(), name.constData(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+        named.st_dev == opened.st_dev && named.st_ino == opened.st_ino)
+        ::unlinkat(folder.get(), name.constData(), 0);
+    return image;
+}
+
+} // namespace kestrova
