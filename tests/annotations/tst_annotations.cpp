@@ -50,9 +50,9 @@ private slots:
         QCOMPARE(defaults.color, colors[0]);
         QCOMPARE(defaults.thickness, 4.0);
         QCOMPARE(defaults.textSize, 24.0);
-        QCOMPARE(allTools.front(), Tool::rectangle);
-        QCOMPARE(allTools[5], Tool::marker);
-        QCOMPARE(allTools.back(), Tool::text);
+        QCOMPARE(std::vector<Tool>(allTools.begin(), allTools.end()),
+                 (std::vector<Tool>{Tool::rectangle, Tool::ellipse, Tool::arrow, Tool::line,
+                                    Tool::pencil, Tool::marker, Tool::text}));
         QCOMPARE(thicknessSteps[1], 4.0);
         QCOMPARE(textSizePresets[5], 24.0);
     }
@@ -143,6 +143,10 @@ private slots:
         }
         // An upright L has its bar at the bottom (smallest y-up rows), not at the top.
         QVERIFY2(bottomInk > topInk * 2, "the text is mirrored");
+        // Regular weight, and no background: the line box beside the glyph stays clear.
+        QCOMPARE(TextAnnotation::font(40).weight(), QFont::Normal);
+        const QRectF box = text.bounds();
+        QCOMPARE(at(image, int(box.right()) - 3, int(box.bottom()) - 4), qRgb(255, 255, 255));
     }
 
 private:

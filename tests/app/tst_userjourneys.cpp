@@ -327,6 +327,8 @@ private slots:
         QVERIFY(test::waitUntil([] { return !topLevel(QStringLiteral("kestrova editor")); }));
         QTest::qWait(200);
         QCOMPARE(dismissals, 1);
+        editor.dismiss(); // a second dismiss does nothing more
+        QCOMPARE(dismissals, 1);
     }
 
     void aFailedCopyComesBackWithItsWorkAndLeavesTheClipboardAlone() {

@@ -150,9 +150,20 @@ private slots:
         Editor e;
         e.click(e.toolbar->toolButton(Tool::pencil));
         ToolOptionsController* options = e.toolbar->popover();
+        // The swatches themselves show the choice: on opening, and after a change.
+        const auto shownSelected = [&] {
+            std::vector<int> on;
+            for (std::size_t i = 0; i < options->swatchButtons().size(); ++i) {
+                if (options->swatchButtons()[i]->isSelected())
+                    on.push_back(int(i));
+            }
+            return on;
+        };
+        QCOMPARE(shownSelected(), std::vector<int>{0}); // the editor's default colour
         QTest::mouseClick(options->swatchButtons()[2], Qt::LeftButton);
         QCOMPARE(e.view.settings(Tool::pencil).color, Palette::colors()[2]);
         QCOMPARE(options->selectedSwatch(), std::optional<int>(2));
+        QCOMPARE(shownSelected(), std::vector<int>{2});
         QVERIFY(options->isVisible()); // stays open for more changes
         QTest::mouseClick(options->thicknessGroup()->button(2), Qt::LeftButton);
         QCOMPARE(e.view.settings(Tool::pencil).thickness, 6.0);

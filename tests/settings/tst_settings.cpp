@@ -97,13 +97,21 @@ private slots:
         QCOMPARE(Settings(writeFile("[General]\nimageFormat=jpg\n")).imageFormat(),
                  ImageFormat::jpg);
 
-        Settings s(freshPath());
+        const QString path = freshPath();
+        Settings s(path);
         s.setImageFormat(ImageFormat::jpg);
         QCOMPARE(s.imageFormat(), ImageFormat::jpg);
+        // What is stored is the clamped index itself, not the value asked for.
+        const auto stored = [&] {
+            QFile file(path);
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        };
         s.setDefaultColorIndex(-3);
         QCOMPARE(s.defaultColorIndex(), 0);
+        QVERIFY2(stored().contains("\ndefaultColorIndex=0\n"), stored().constData());
         s.setDefaultColorIndex(42);
         QCOMPARE(s.defaultColorIndex(), 7);
+        QVERIFY2(stored().contains("\ndefaultColorIndex=7\n"), stored().constData());
         QCOMPARE(Settings(writeFile("[General]\ndefaultColorIndex=-9\n")).defaultColorIndex(), 0);
         QCOMPARE(Settings(writeFile("[General]\ndefaultColorIndex=x\n")).defaultColorIndex(), 0);
         s.setDefaultThickness(5);

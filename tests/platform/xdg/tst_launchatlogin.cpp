@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 using namespace kestrova;
 
 class LaunchAtLoginTest final : public QObject {
@@ -52,6 +54,18 @@ private slots:
                  QStringList{QStringLiteral("kestrova.desktop")});
         QCOMPARE(LaunchAtLogin::setEnabled(true), std::nullopt);
         QCOMPARE(read(entry), contents);
+        // A user's own entry that is on already is left as it is, not rewritten.
+        const QByteArray own = "[Desktop Entry]\nType=Application\nExec=kestrova --mine\n";
+        write(entry, own);
+        const auto inode = [&] {
+            struct stat st {};
+            ::stat(QFile::encodeName(entry).constData(), &st);
+            return st.st_ino;
+        };
+        const auto before = inode();
+        QCOMPARE(LaunchAtLogin::setEnabled(true), std::nullopt);
+        QCOMPARE(read(entry), own);
+        QCOMPARE(inode(), before); // not even replaced by a copy of itself
 
         QCOMPARE(LaunchAtLogin::setEnabled(false), std::nullopt);
         QVERIFY(!QFile::exists(entry));
@@ -66,6 +80,18 @@ private slots:
         QVERIFY(!LaunchAtLogin::isEnabled());
         write(entry, "[Desktop Action x]\nHidden=true\n[Desktop Entry]\nExec=kestrova\n");
         QVERIFY(LaunchAtLogin::isEnabled()); // another group's key does not count
+        // Turning off an entry that is off already leaves the user's file alone.
+        for (const QByteArray& off :
+             {QByteArray("[Desktop Entry]\nExec=kestrova\nHidden=true\n"),
+              QByteArray("[Desktop Entry]\nExec=kestrova\nX-GNOME-Autostart-enabled=false\n")}) {
+            write(entry, off);
+            QCOMPARE(LaunchAtLogin::setEnabled(false), std::nullopt);
+            QCOMPARE(read(entry), off);
+        }
+        QCOMPARE(LaunchAtLogin::failureMessage(true),
+                 QStringLiteral("Couldn't enable launch at login"));
+        QCOMPARE(LaunchAtLogin::failureMessage(false),
+                 QStringLiteral("Couldn't disable launch at login"));
         // Turning on replaces a hidden entry with a live one.
         write(entry, "[Desktop Entry]\nExec=kestrova\nHidden=true\n");
         QCOMPARE(LaunchAtLogin::setEnabled(true), std::nullopt);
