@@ -66,6 +66,30 @@ private slots:
                                Palette::colors()[0], 4);
         QCOMPARE(SizeLabel::text(oneAndAHalf.selectionRect(), 1.5), QStringLiteral("50 × 30"));
         QCOMPARE(oneAndAHalf.flatten()->width(), 50);
+
+        // The canvas draws the label itself, its white text (the capture has none)
+        // reaching to the label's right margin: the text for the screen's own scale.
+        EditorView plain(capture({800, 600}), screen(800, 600, 1), QRectF(100, 100, 100, 50),
+                         Palette::colors()[0], 4);
+        for (const auto& [v, s] : {std::pair<EditorView*, double>{&view, 2}, {&plain, 1}}) {
+            const QImage shown = onScreen(*v, s);
+            const QRectF area = SizeLabel::area(v->selectionRect(), s, v->height());
+            const QRect px = QRectF(area.topLeft() * s, area.size() * s).toAlignedRect();
+            int rightmostWhite = -1;
+            // The upper part only: the selection's handles reach into the label's foot.
+            for (int y = px.top(); y < px.top() + px.height() * 6 / 10; ++y) {
+                for (int x = px.left(); x <= px.right(); ++x) {
+                    const QRgb p = shown.pixel(x, y);
+                    if (qRed(p) > 235 && qGreen(p) > 235 && qBlue(p) > 235)
+                        rightmostWhite = std::max(rightmostWhite, x);
+                }
+            }
+            // 5 points of margin, and up to 3 of the last glyph's own bearing.
+            QVERIFY2(
+                rightmostWhite >= px.right() - 8 * s,
+                qPrintable(
+                    QStringLiteral("%1: %2 of %3").arg(s).arg(rightmostWhite).arg(px.right())));
+        }
     }
 
     void withoutAnnotationsTheResultIsThePlainCrop() {
