@@ -5,6 +5,7 @@
 #include "X11CaptureBackend.h"
 #include "X11HotKeyBackend.h"
 
+#include <QFileInfo>
 #include <QGuiApplication>
 
 #include <cstdio>
@@ -28,8 +29,26 @@ void Backends::choosePlatform() {
         setenv("QT_QPA_PLATFORM", "wayland;xcb", 1);
 }
 
-Backends Backends::load() {
-    Backends backends;
+bool Backends::choosesWayland() {
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    return isSet("WAYLAND_DISPLAY") && (platform.isEmpty() || platform.startsWith("wayland"));
+}
+
+bool Backends::displayReachable() {
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    if (platform.startsWith("offscreen") || platform.startsWith("minimal"))
+        return true;
+    if (choosesWayland()) {
+        const QString name = qEnvironmentVariable("WAYLAND_DISPLAY");
+        const QString socket =
+            name.startsWith(u'/') ? name : qEnvironmentVariable("XDG_RUNTIME_DIR") + u'/' + name;
+        if (QFileInfo::exists(socket))
+            return true;
+    }
+    return isSet("DISPLAY") && X11CaptureBackend::connect() != nullptr;
+}
+
+std::shared_ptr<CaptureBackend> Backends::loadCapture() {
     const QString platform = QGuiApplication::platformName();
     if (platform == QLatin1String("xcb")) {
         if (isSet("WAYLAND_DISPLAY"))
@@ -37,17 +56,26 @@ Backends Backends::load() {
                          "kestrova: running through XWayland, which shows only X11 windows: "
                          "screenshots will miss Wayland windows. Install qt6-wayland (or "
                          "unset QT_QPA_PLATFORM) for the Wayland session\n");
-        backends.capture = X11CaptureBackend::connect();
+        return X11CaptureBackend::connect();
+    }
+    if (platform == QLatin1String("wayland"))
+        return std::make_shared<PortalCaptureBackend>();
+    return nullptr;
+}
+
+Backends Backends::load() {
+    Backends backends;
+    backends.capture = loadCapture();
+    const QString platform = QGuiApplication::platformName();
+    if (platform == QLatin1String("xcb"))
         backends.hotKeys = X11HotKeyBackend::create();
-    } else if (platform == QLatin1String("wayland")) {
-        backends.capture = std::make_shared<PortalCaptureBackend>();
+    else if (platform == QLatin1String("wayland"))
         backends.hotKeys = std::make_unique<PortalHotKeyBackend>();
-    } else {
+    else
         std::fprintf(stderr,
                      "kestrova: screen capture and the global hot key need an X11 or Wayland "
                      "session (this one is \"%s\")\n",
                      qPrintable(platform));
-    }
     if (!backends.hotKeys)
         backends.hotKeys = std::make_unique<NullHotKeyBackend>();
     return backends;

@@ -14,8 +14,14 @@ struct Backends {
 
     // Before the application object exists: picks Qt's platform for the session.
     static void choosePlatform();
+    // Whether the chosen platform's display can be reached (Qt ends the process when it
+    // cannot), and whether that is a Wayland one.
+    static bool displayReachable();
+    static bool choosesWayland();
     // Once it exists: the services for the platform Qt runs on.
     static Backends load();
+    // The capture service alone; none on a platform without one.
+    static std::shared_ptr<CaptureBackend> loadCapture();
 };
 
 } // namespace kestrova

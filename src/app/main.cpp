@@ -3,80 +3,165 @@
 #include "CaptureService.h"
 #include "InstanceChannel.h"
 #include "ScreenshotWriter.h"
+#include "ShotCommand.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QTimer>
 
+#include <chrono>
 #include <cstdio>
 #include <optional>
+#include <thread>
 
 using namespace kestrova;
 
 namespace {
 
-enum class Request { run, capture, settings, quit };
+enum class Request { run, capture, settings, quit, shot };
 
 struct Options {
     Request request = Request::run;
     int exitCode = -1; // set when the process is done after parsing
+    ShotCommand::Options shot;
 };
 
-Options parseOptions(const QStringList& arguments) {
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Take screenshots of a screen region, annotate them, copy or save them."));
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
-                                  QStringLiteral("Show this help and exit."));
-    const QCommandLineOption version(QStringLiteral("version"),
-                                     QStringLiteral("Show the version and exit."));
-    const QCommandLineOption capture(QStringLiteral("capture"),
-                                     QStringLiteral("Start a capture (starting kestrova first "
-                                                    "if it is not running)."));
-    const QCommandLineOption settings(QStringLiteral("settings"),
-                                      QStringLiteral("Open the settings window."));
-    const QCommandLineOption quit(QStringLiteral("quit"),
-                                  QStringLiteral("End the running kestrova."));
-    parser.addOptions({help, version, capture, settings, quit});
+constexpr char usage[] =
+    "Usage: kestrova [--capture [--delay S] | --settings | --quit]\n"
+    "       kestrova (--screen [N|NAME|all] | --region X,Y,W,H) [--output FILE|- | --clipboard]\n"
+    "                [--delay S] [--verbose]\n";
 
-    const QString usage = QStringLiteral("Usage: kestrova [--capture | --settings | --quit]\n");
-    if (!parser.parse(arguments) || !parser.positionalArguments().isEmpty()) {
-        const QString why = parser.positionalArguments().isEmpty()
-                                ? parser.errorText()
-                                : QStringLiteral("unexpected argument '%1'")
-                                      .arg(parser.positionalArguments().constFirst());
-        std::fprintf(stderr, "kestrova: %s\n%sTry 'kestrova --help' for more information.\n",
-                     qPrintable(why), qPrintable(usage));
-        return {Request::run, 2};
+constexpr char help[] =
+    "Take screenshots of a screen region, annotate them, copy or save them.\n"
+    "\n"
+    "Without options kestrova starts in the tray; the hot key or Capture Region in its\n"
+    "menu dims the screens for a selection. A second start only says it is running.\n"
+    "\n"
+    "  --capture             start a capture in the running kestrova (starting it if needed)\n"
+    "  --settings            open the settings window\n"
+    "  --quit                end the running kestrova\n"
+    "\n"
+    "Screenshots without the editor, for scripts and key bindings (no tray or running\n"
+    "kestrova needed; the picture is taken at each screen's full resolution):\n"
+    "  --screen [N|NAME|all] the screen under the pointer (the first screen where programs\n"
+    "                        cannot read the pointer), screen N (from 0, in the order\n"
+    "                        kestrova lists them), the output NAME (such as HDMI-1), or all\n"
+    "                        screens as arranged; where their scales differ the picture\n"
+    "                        uses the largest, as the compositor's own screenshots do\n"
+    "  --region X,Y,W,H      a rectangle of the desktop in logical pixels (as xrandr or\n"
+    "                        swaymsg give the screens' positions), on one screen\n"
+    "  --output FILE         write FILE (.png, .jpg or .jpeg; a file already there is\n"
+    "                        replaced whole, in one step; its folder must exist)\n"
+    "  --output -            write a PNG to standard output (never to a terminal)\n"
+    "  --clipboard           put the PNG on the clipboard; on X11 a kestrova process serves\n"
+    "                        it until another program takes the clipboard, on Wayland wl-copy\n"
+    "                        does. Without --output or --clipboard the picture goes to the\n"
+    "                        save folder under a new name, as the editor's Save does\n"
+    "  --delay S             wait S seconds (0 to 60) first; also with --capture\n"
+    "  --verbose             say on standard error where the picture went\n"
+    "\n"
+    "  --version             show the version\n"
+    "  -h, --help            show this help\n"
+    "\n"
+    "Exit status: 0 done; 1 the running kestrova does not answer; 2 the command line is\n"
+    "not understood; 3 no such screen, or a region that is empty, outside every screen or\n"
+    "across two; 4 the output cannot be written; 5 no display; 6 the screen could not be\n"
+    "captured (or the desktop declined).\n"
+    "\n"
+    "Examples:\n"
+    "  kestrova --screen --output ~/shot.png\n"
+    "  kestrova --region 100,100,800,600 --output - | wc -c\n"
+    "  sway or i3:  bindsym Print exec kestrova --screen --clipboard\n"
+    "  GNOME:       Settings > Keyboard > Custom Shortcuts, command: kestrova --screen all\n";
+
+Options usageError(const QString& why) {
+    std::fprintf(stderr, "kestrova: %s\n%sTry 'kestrova --help' for more information.\n",
+                 qPrintable(why), usage);
+    return {Request::run, ShotCommand::usage, {}};
+}
+
+Options parseOptions(QStringList arguments) {
+    // `--screen` may stand alone: it then means the screen under the pointer.
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        if (arguments[i] == QLatin1String("--screen") &&
+            (i + 1 == arguments.size() || arguments[i + 1].startsWith(u'-')))
+            arguments[i] = QStringLiteral("--screen=");
     }
-    if (parser.isSet(help)) {
-        std::printf("%s\n%s\nOptions:\n"
-                    "  --capture    Start a capture (starting kestrova first if needed).\n"
-                    "  --settings   Open the settings window.\n"
-                    "  --quit       End the running kestrova.\n"
-                    "  --version    Show the version and exit.\n"
-                    "  -h, --help   Show this help and exit.\n",
-                    qPrintable(usage), qPrintable(parser.applicationDescription()));
-        return {Request::run, 0};
+    QCommandLineParser parser;
+    const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")}, {});
+    const QCommandLineOption version(QStringLiteral("version"), {});
+    const QCommandLineOption capture(QStringLiteral("capture"), {});
+    const QCommandLineOption settings(QStringLiteral("settings"), {});
+    const QCommandLineOption quit(QStringLiteral("quit"), {});
+    const QCommandLineOption screen(QStringLiteral("screen"), {}, QStringLiteral("N|NAME|all"));
+    const QCommandLineOption region(QStringLiteral("region"), {}, QStringLiteral("X,Y,W,H"));
+    const QCommandLineOption output(QStringLiteral("output"), {}, QStringLiteral("FILE"));
+    const QCommandLineOption clipboard(QStringLiteral("clipboard"), {});
+    const QCommandLineOption delay(QStringLiteral("delay"), {}, QStringLiteral("S"));
+    const QCommandLineOption verbose(QStringLiteral("verbose"), {});
+    parser.addOptions({helpOption, version, capture, settings, quit, screen, region, output,
+                       clipboard, delay, verbose});
+
+    if (!parser.parse(arguments))
+        return usageError(parser.errorText());
+    if (!parser.positionalArguments().isEmpty())
+        return usageError(QStringLiteral("unexpected argument '%1'")
+                              .arg(parser.positionalArguments().constFirst()));
+    if (parser.isSet(helpOption)) {
+        std::printf("%s\n%s", usage, help);
+        return {Request::run, 0, {}};
     }
     if (parser.isSet(version)) {
         std::printf("kestrova %s\n", KESTROVA_VERSION);
-        return {Request::run, 0};
+        return {Request::run, 0, {}};
     }
-    const int requests =
-        int(parser.isSet(capture)) + int(parser.isSet(settings)) + int(parser.isSet(quit));
-    if (requests > 1) {
-        std::fprintf(stderr, "kestrova: give at most one of --capture, --settings, --quit\n%s",
-                     qPrintable(usage));
-        return {Request::run, 2};
+    for (const QCommandLineOption* once : {&screen, &region, &output, &delay}) {
+        if (parser.values(*once).size() > 1)
+            return usageError(QStringLiteral("--%1 is given more than once").arg(once->names()[0]));
     }
-    if (parser.isSet(capture))
-        return {Request::capture};
-    if (parser.isSet(settings))
-        return {Request::settings};
-    if (parser.isSet(quit))
-        return {Request::quit};
-    return {Request::run};
+    const bool shot = parser.isSet(screen) || parser.isSet(region);
+    const int requests = int(parser.isSet(capture)) + int(parser.isSet(settings)) +
+                         int(parser.isSet(quit)) + int(shot);
+    if (requests > 1 || (parser.isSet(screen) && parser.isSet(region)))
+        return usageError(QStringLiteral("give one of --capture, --settings, --quit, --screen "
+                                         "and --region"));
+    if (!shot && (parser.isSet(output) || parser.isSet(clipboard) || parser.isSet(verbose)))
+        return usageError(QStringLiteral("--output, --clipboard and --verbose go with --screen "
+                                         "or --region"));
+    if (parser.isSet(output) && parser.isSet(clipboard))
+        return usageError(QStringLiteral("give --output or --clipboard, not both"));
+    if (parser.isSet(output) && parser.value(output).isEmpty())
+        return usageError(QStringLiteral("--output needs a file name, or - for standard output"));
+    if (parser.isSet(delay) && !shot && !parser.isSet(capture))
+        return usageError(QStringLiteral("--delay goes with --capture, --screen or --region"));
+
+    Options options;
+    if (parser.isSet(delay)) {
+        bool ok = false;
+        const int seconds = parser.value(delay).toInt(&ok);
+        if (!ok || seconds < 0 || seconds > 60)
+            return usageError(QStringLiteral("--delay takes whole seconds from 0 to 60, not '%1'")
+                                  .arg(parser.value(delay)));
+        options.shot.delaySeconds = seconds;
+    }
+    if (shot) {
+        options.request = Request::shot;
+        if (parser.isSet(screen))
+            options.shot.screen = parser.value(screen);
+        if (parser.isSet(region))
+            options.shot.region = parser.value(region);
+        if (parser.isSet(output))
+            options.shot.output = parser.value(output);
+        options.shot.clipboard = parser.isSet(clipboard);
+        options.shot.verbose = parser.isSet(verbose);
+    } else if (parser.isSet(capture)) {
+        options.request = Request::capture;
+    } else if (parser.isSet(settings)) {
+        options.request = Request::settings;
+    } else if (parser.isSet(quit)) {
+        options.request = Request::quit;
+    }
+    return options;
 }
 
 InstanceChannel::Command commandFor(Request request) {
@@ -88,6 +173,7 @@ InstanceChannel::Command commandFor(Request request) {
     case Request::quit:
         return InstanceChannel::Command::quit;
     case Request::run:
+    case Request::shot:
         break;
     }
     return InstanceChannel::Command::ping;
@@ -120,6 +206,11 @@ int main(int argc, char** argv) {
     const Options options = parseOptions(arguments);
     if (options.exitCode >= 0)
         return options.exitCode;
+    if (options.request == Request::shot)
+        return ShotCommand::run(argc, argv, options.shot);
+    // A delayed capture waits here, so that whichever kestrova serves it opens late.
+    if (options.shot.delaySeconds > 0)
+        std::this_thread::sleep_for(std::chrono::seconds(options.shot.delaySeconds));
 
     // A running instance takes the request; this process then has nothing more to do.
     // Whoever does not hold the instance lock is only ever a client: a busy instance is

@@ -1,0 +1,316 @@
+#include "ShotCommand.h"
+
+#include "BackendLoader.h"
+#include "CaptureError.h"
+#include "CaptureService.h"
+#include "ScreenshotWriter.h"
+#include "Settings.h"
+#include "ShotTarget.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QCursor>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QMimeData>
+#include <QProcess>
+#include <QSaveFile>
+#include <QScreen>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace kestrova {
+
+namespace {
+
+int fail(int status, const QString& why) {
+    std::fprintf(stderr, "kestrova: %s\n", qPrintable(why));
+    std::fflush(stderr);
+    return status;
+}
+
+std::optional<ImageFormat> formatOf(const QString& path) {
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (suffix == QLatin1String("png"))
+        return ImageFormat::png;
+    if (suffix == QLatin1String("jpg") || suffix == QLatin1String("jpeg"))
+        return ImageFormat::jpg;
+    return std::nullopt;
+}
+
+// Every byte to a descriptor, through short writes and interruptions.
+bool writeAll(int fd, const QByteArray& bytes) {
+    const char* at = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, at, std::size_t(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        at += n;
+        left -= n;
+    }
+    return true;
+}
+
+// The screens' stills, waiting for a backend that answers later (a desktop portal).
+Expected<std::vector<QImage>> stillsOf(CaptureBackend& backend,
+                                       const std::vector<ScreenInfo>& screens) {
+    std::optional<Expected<std::vector<QImage>>> answer;
+    QEventLoop loop;
+    backend.grabStills(screens, [&](Expected<std::vector<QImage>> stills) {
+        answer = std::move(stills);
+        loop.quit();
+    });
+    if (!answer)
+        loop.exec();
+    return std::move(*answer);
+}
+
+// A screenshot's resolution: one pixel per point.
+Expected<QImage> stamped(Expected<QImage> image) {
+    if (image) {
+        image.value().setDotsPerMeterX(screenshotDotsPerMeter);
+        image.value().setDotsPerMeterY(screenshotDotsPerMeter);
+    }
+    return image;
+}
+
+// The pixels the plan asks for, at each screen's full resolution.
+Expected<QImage> take(CaptureBackend& backend, const std::vector<ScreenInfo>& screens,
+                      const ShotTarget::Plan& plan) {
+    if (plan.screens.size() == 1) {
+        // Straight from the display where it reads areas on demand (X11): only the part
+        // that is wanted.
+        const ScreenInfo& screen = screens[plan.screens.front()];
+        const QRect pixels = plan.localRect ? CaptureService::pixelRect(screen, *plan.localRect)
+                                            : QRect(QPoint(0, 0), screen.pixelSize());
+        Expected<QImage> direct = backend.grab(pixels.translated(screen.nativeRect().topLeft()));
+        if (direct) {
+            direct.value().setDotsPerMeterX(screenshotDotsPerMeter);
+            direct.value().setDotsPerMeterY(screenshotDotsPerMeter);
+            return direct;
+        }
+    }
+    if (plan.screens.size() > 1) {
+        // On X11 the screens share one pixel space: the area they span, read at once,
+        // keeps every screen's own pixels.
+        QRect span;
+        for (const std::size_t i : plan.screens)
+            span = span.united(screens[i].nativeRect());
+        if (Expected<QImage> direct = backend.grab(span))
+            return stamped(std::move(direct));
+    }
+    Expected<std::vector<QImage>> stills = stillsOf(backend, screens);
+    if (!stills)
+        return stills.error();
+    if (plan.screens.size() > 1)
+        return ShotTarget::compose(screens, stills.value());
+    const std::size_t i = plan.screens.front();
+    const QImage still = i < stills.value().size() ? stills.value()[i] : QImage();
+    if (still.isNull())
+        return CaptureError::make(CaptureError::Kind::noDisplay);
+    return CaptureService::crop(
+        still, screens[i],
+        plan.localRect.value_or(QRectF(QPointF(0, 0), screens[i].geometry.size())));
+}
+
+// On X11 the clipboard belongs to a running program: a process of its own serves it
+// until another program takes the clipboard over, and the command returns at once.
+// Returns the status for the command's process, or nothing in the serving process.
+std::optional<int> detachForClipboard(int& reportTo) {
+    int channel[2];
+    if (::pipe2(channel, O_CLOEXEC) != 0)
+        return fail(ShotCommand::badOutput, QStringLiteral("couldn't start serving the clipboard"));
+    const pid_t child = ::fork();
+    if (child < 0)
+        return fail(ShotCommand::badOutput, QStringLiteral("couldn't start serving the clipboard"));
+    if (child == 0) {
+        ::close(channel[0]);
+        reportTo = channel[1];
+        ::setsid();
+        return std::nullopt;
+    }
+    ::close(channel[1]);
+    unsigned char status = 1;
+    const ssize_t n = ::read(channel[0], &status, 1);
+    ::close(channel[0]);
+    if (n != 1) { // it ended without a word: its own status tells
+        int ended = 0;
+        ::waitpid(child, &ended, 0);
+        return WIFEXITED(ended) ? WEXITSTATUS(ended) : 1;
+    }
+    return int(status);
+}
+
+} // namespace
+
+int ShotCommand::run(int& argc, char** argv, const Options& options) {
+    // What was asked is checked before anything is captured or written.
+    std::optional<ShotTarget> target;
+    if (options.region) {
+        Expected<ShotTarget> region = ShotTarget::region(*options.region);
+        if (!region)
+            return fail(badTarget, region.error().description);
+        target = region.value();
+    } else {
+        target = ShotTarget::screen(options.screen.value_or(QString()));
+    }
+
+    ImageFormat format = ImageFormat::png;
+    std::optional<QSaveFile> file;
+    const bool toStdout = options.output == QLatin1String("-");
+    if (toStdout && ::isatty(STDOUT_FILENO))
+        return fail(badOutput, QStringLiteral("standard output is a terminal; redirect it to a "
+                                              "file or a program, or use --output FILE"));
+    if (options.output && !toStdout) {
+        const std::optional<ImageFormat> chosen = formatOf(*options.output);
+        if (!chosen)
+            return fail(badOutput, QStringLiteral("can't tell the image type of '%1': end the "
+                                                  "name in .png, .jpg or .jpeg")
+                                       .arg(*options.output));
+        format = *chosen;
+        // Opened now: a folder that is missing or cannot take the file fails before the
+        // capture. The picture replaces the file in one step when it is complete.
+        file.emplace(*options.output);
+        if (!file->open(QIODevice::WriteOnly))
+            return fail(
+                badOutput,
+                QStringLiteral("can't write '%1': %2").arg(*options.output, file->errorString()));
+    }
+
+    Backends::choosePlatform();
+    if (!Backends::displayReachable())
+        return fail(noDisplay, QStringLiteral("there is no display to capture (neither a "
+                                              "Wayland nor an X11 display could be reached)"));
+
+    int reportTo = -1;
+    const bool onWayland = Backends::choosesWayland();
+    if (options.clipboard && !onWayland) {
+        if (const std::optional<int> status = detachForClipboard(reportTo))
+            return *status;
+    }
+    // The serving process says how it went, once; the command's process ends with that.
+    const auto finish = [&reportTo](int status) {
+        if (reportTo >= 0) {
+            const auto byte = static_cast<unsigned char>(status);
+            (void)::write(reportTo, &byte, 1);
+            ::close(reportTo);
+            reportTo = -1;
+        }
+        return status;
+    };
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("kestrova"));
+    QApplication::setDesktopFileName(QStringLiteral("kestrova"));
+    const std::shared_ptr<CaptureBackend> backend = Backends::loadCapture();
+    if (!backend)
+        return finish(fail(noDisplay, QStringLiteral("screen capture needs an X11 or Wayland "
+                                                     "session (this one is \"%1\")")
+                                          .arg(QGuiApplication::platformName())));
+
+    std::vector<ScreenInfo> screens;
+    for (const QScreen* screen : QGuiApplication::screens())
+        screens.push_back(ScreenInfo::of(screen));
+    const Expected<ShotTarget::Plan> plan = target->resolve(screens, QCursor::pos());
+    if (!plan)
+        return finish(fail(badTarget, plan.error().description));
+
+    if (options.delaySeconds > 0)
+        std::this_thread::sleep_for(std::chrono::seconds(options.delaySeconds));
+    const Expected<QImage> shot = take(*backend, screens, plan.value());
+    if (!shot) {
+        if (CaptureError::is(shot.error(), CaptureError::Kind::cancelled))
+            return finish(fail(captureFailed, QStringLiteral("the desktop declined to share "
+                                                             "the screen")));
+        return finish(
+            fail(captureFailed, (shot.error().description + backend->failureHint()).simplified()));
+    }
+
+    if (!options.output && !options.clipboard) {
+        // Into the save folder, under a new name, exactly as the editor's Save.
+        Settings& settings = Settings::shared();
+        const Expected<QString> saved = ScreenshotWriter::save(
+            shot.value(),
+            ScreenshotWriter::Target{settings.imageFormat(), settings.saveFolderURL()});
+        if (!saved)
+            return finish(fail(badOutput, saved.error().description));
+        if (options.verbose)
+            std::fprintf(stderr, "%s\n", qPrintable(saved.value()));
+        return finish(success);
+    }
+    const Expected<QByteArray> bytes = ScreenshotWriter::encode(shot.value(), format);
+    if (!bytes)
+        return finish(fail(badOutput, bytes.error().description));
+    const auto written = [&](const QString& where) {
+        if (options.verbose)
+            std::fprintf(stderr, "%s\n", qPrintable(where));
+        return finish(success);
+    };
+
+    if (toStdout) {
+        std::signal(SIGPIPE, SIG_IGN); // a reader that went away is an error, not a kill
+        if (!writeAll(STDOUT_FILENO, bytes.value()))
+            return finish(fail(badOutput, QStringLiteral("couldn't write the picture to "
+                                                         "standard output: %1")
+                                              .arg(QString::fromLocal8Bit(std::strerror(errno)))));
+        return written(QStringLiteral("standard output"));
+    }
+    if (options.clipboard && onWayland) {
+        // A Wayland client may set the clipboard only while it has the keyboard focus,
+        // which a program without windows never has: the clipboard tool serves it.
+        QProcess copy;
+        copy.start(QStringLiteral("wl-copy"),
+                   {QStringLiteral("--type"), QStringLiteral("image/png")});
+        if (!copy.waitForStarted(5000))
+            return fail(badOutput, QStringLiteral("on Wayland, --clipboard needs wl-copy "
+                                                  "(package wl-clipboard)"));
+        copy.write(bytes.value());
+        copy.closeWriteChannel();
+        if (!copy.waitForFinished(10000) || copy.exitCode() != 0)
+            return fail(badOutput,
+                        QStringLiteral("wl-copy could not take the picture: %1")
+                            .arg(QString::fromLocal8Bit(copy.readAllStandardError()).trimmed()));
+        return written(QStringLiteral("the clipboard"));
+    }
+    if (file) {
+        if (file->write(bytes.value()) != bytes.value().size() || !file->commit())
+            return finish(fail(
+                badOutput,
+                QStringLiteral("can't write '%1': %2").arg(*options.output, file->errorString())));
+        return written(QFileInfo(*options.output).absoluteFilePath());
+    }
+    {
+        auto* data = new QMimeData;
+        data->setData(QStringLiteral("image/png"), bytes.value());
+        data->setImageData(shot.value());
+        QClipboard* clipboard = QGuiApplication::clipboard();
+        clipboard->setMimeData(data);
+        const int status = written(QStringLiteral("the clipboard"));
+        // The command has returned; this process only serves the clipboard now, and
+        // holds none of the caller's pipes open.
+        const int nothing = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+        for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO})
+            ::dup2(nothing, fd);
+        ::close(nothing);
+        QObject::connect(clipboard, &QClipboard::changed, &app, [clipboard](QClipboard::Mode mode) {
+            if (mode == QClipboard::Clipboard && !clipboard->ownsClipboard())
+                QApplication::quit();
+        });
+        QApplication::exec();
+        return status;
+    }
+}
+
+} // namespace kestrova
