@@ -14,3 +14,8 @@ grep -q '^Exec=kestrova$' "$desktop"
 test -s "$prefix/share/icons/hicolor/scalable/apps/kestrova.svg"
 appstreamcli validate --no-net "$prefix/share/metainfo/io.github.kestrova.kestrova.metainfo.xml"
 "$prefix/bin/kestrova" --version | grep -q '^kestrova '
+# The manual page, with every command-line option.
+page="$prefix/share/man/man1/kestrova.1"
+for option in capture settings quit screen region output clipboard delay verbose; do
+  grep -q -- "-\\\\-$option" "$page"
+done
