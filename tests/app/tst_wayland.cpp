@@ -127,6 +127,30 @@ qint64 pixelsNotDimmed(const QImage& shown, const QImage& reference, double tole
     return wrong;
 }
 
+// How many pixels differ, outside the corner where the cursor is parked.
+qint64 pixelsDiffering(const QImage& a, const QImage& b, int cursorSize = 128) {
+    if (a.size() != b.size())
+        return -1;
+    qint64 wrong = 0;
+    for (int y = 0; y < a.height(); ++y) {
+        for (int x = 0; x < a.width(); ++x) {
+            if (a.pixel(x, y) != b.pixel(x, y) &&
+                (x < a.width() - cursorSize || y < a.height() - cursorSize))
+                ++wrong;
+        }
+    }
+    return wrong;
+}
+
+// What `kestrova ARGUMENTS --output -` writes, decoded.
+QImage shot(const QStringList& arguments) {
+    QByteArray png;
+    if (run(QString::fromLocal8Bit(qgetenv("KESTROVA")),
+            arguments + QStringList{QStringLiteral("--output"), QStringLiteral("-")}, &png) != 0)
+        return {};
+    return QImage::fromData(png).convertToFormat(QImage::Format_RGB32);
+}
+
 // The same, for a picture that went through resampling on its way (drawn at another
 // scale and brought back): compared in 16 x 16 blocks, where a picture shifted or
 // scaled wrongly still shows.
@@ -391,6 +415,28 @@ private slots:
         QVERIFY(QDir(m_shots).entryList(QDir::Files).isEmpty());
     }
 
+    void commandLineScreenshotsAreTheOutputsPixels() {
+        const Output output = outputs().constFirst();
+        STEP(parkCursor());
+        const QImage screen = grim(output.name);
+        QCOMPARE(pixelsDiffering(shot({QStringLiteral("--screen"), output.name}), screen), 0);
+        QCOMPARE(
+            pixelsDiffering(shot({QStringLiteral("--region"), QStringLiteral("100,60,300,200")}),
+                            screen.copy(100, 60, 300, 200)),
+            0);
+        // The clipboard, served after the command has returned.
+        QCOMPARE(run(QString::fromLocal8Bit(qgetenv("KESTROVA")),
+                     {QStringLiteral("--region"), QStringLiteral("100,60,30,20"),
+                      QStringLiteral("--clipboard")}),
+                 0);
+        QByteArray png;
+        QCOMPARE(run(QStringLiteral("wl-paste"),
+                     {QStringLiteral("--type"), QStringLiteral("image/png")}, &png),
+                 0);
+        QCOMPARE(QImage::fromData(png).convertToFormat(QImage::Format_RGB32),
+                 screen.copy(100, 60, 30, 20));
+    }
+
     void aSecondOutputAtScale2GivesTwiceThePixels() {
         QCOMPARE(swaymsg({QStringLiteral("create_output")}), 0);
         QCOMPARE(swaymsg({QStringLiteral("output"), QStringLiteral("HEADLESS-2"),
@@ -416,6 +462,13 @@ private slots:
         QVERIFY(test::waitUntil(
             [&] { return blocksNotDimmed(grim(outputs().constFirst().name), first) == 0; }, 5000));
         STEP(selectAndSave(second, QRect(100, 100, 300, 200), before));
+
+        // From the command line too: at that output's own scale, exactly.
+        QCOMPARE(pixelsDiffering(shot({QStringLiteral("--screen"), second.name}), before), 0);
+        QCOMPARE(
+            pixelsDiffering(shot({QStringLiteral("--region"), QStringLiteral("1970,40,200,100")}),
+                            before.copy(100, 80, 400, 200)),
+            0);
     }
 };
 
