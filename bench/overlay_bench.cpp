@@ -16,6 +16,7 @@
 // The reference cases are screen-3840x2160.png at 1 and screen-5120x2880.png at 2.
 // Needs Xvfb, xdotool, trayer and xrandr (the test command's packages) and libxcb-xtest.
 
+#include "BenchDisplay.h"
 #include "BenchStats.h"
 
 #include <QApplication>
@@ -147,20 +148,6 @@ private:
 };
 
 // The screenshot as the desktop, under every other window.
-class Desktop final : public QWidget {
-public:
-    explicit Desktop(QImage image)
-        : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::BypassWindowManagerHint),
-          m_image(std::move(image)) {
-        setGeometry(0, 0, m_image.width(), m_image.height());
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override { QPainter(this).drawImage(0, 0, m_image); }
-
-private:
-    QImage m_image;
-};
 
 // A point of each monitor where the screenshot is bright enough to see dimming.
 struct Probe {
@@ -411,19 +398,8 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    int display = 150;
-    while (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(display)))
-        ++display;
     QProcess xvfb;
-    xvfb.start(QStringLiteral("Xvfb"),
-               {QStringLiteral(":%1").arg(display), QStringLiteral("-screen"), QStringLiteral("0"),
-                QStringLiteral("%1x%2x24").arg(screen.width()).arg(screen.height()),
-                QStringLiteral("-noreset"), QStringLiteral("-nolisten"), QStringLiteral("tcp")});
-    for (int i = 0; i < 100 && !QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(display));
-         ++i)
-        ::usleep(50000);
-    qputenv("DISPLAY", QByteArray(":") + QByteArray::number(display));
-    qputenv("QT_QPA_PLATFORM", "xcb");
+    startXvfb(xvfb, screen.size(), 150);
     if (monitors == 2) {
         const int half = screen.width() / 2;
         const QString geometry = QStringLiteral("%1/600x%2/340+%3+0");

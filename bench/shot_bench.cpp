@@ -12,6 +12,7 @@
 // The reference cases are screen-3840x2160.png at 1 and screen-5120x2880.png at 2.
 // Needs Xvfb (the test command's packages).
 
+#include "BenchDisplay.h"
 #include "BenchStats.h"
 
 #include <QApplication>
@@ -31,21 +32,6 @@
 #include <unistd.h>
 
 namespace {
-
-class Desktop final : public QWidget {
-public:
-    explicit Desktop(QImage image)
-        : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::BypassWindowManagerHint),
-          m_image(std::move(image)) {
-        setGeometry(0, 0, m_image.width(), m_image.height());
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override { QPainter(this).drawImage(0, 0, m_image); }
-
-private:
-    QImage m_image;
-};
 
 void pause(int ms) {
     QElapsedTimer t;
@@ -93,19 +79,8 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    int display = 170;
-    while (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(display)))
-        ++display;
     QProcess xvfb;
-    xvfb.start(QStringLiteral("Xvfb"),
-               {QStringLiteral(":%1").arg(display), QStringLiteral("-screen"), QStringLiteral("0"),
-                QStringLiteral("%1x%2x24").arg(screen.width()).arg(screen.height()),
-                QStringLiteral("-noreset"), QStringLiteral("-nolisten"), QStringLiteral("tcp")});
-    for (int i = 0; i < 100 && !QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(display));
-         ++i)
-        ::usleep(50000);
-    qputenv("DISPLAY", QByteArray(":") + QByteArray::number(display));
-    qputenv("QT_QPA_PLATFORM", "xcb");
+    startXvfb(xvfb, screen.size(), 170);
 
     int status = 0;
     {

@@ -223,12 +223,7 @@ int main(int argc, char** argv) {
     if (!own.isRunning())
         return 1;
     server = &own;
-    own.client(QStringLiteral("xrandr"),
-               {QStringLiteral("--setmonitor"), QStringLiteral("LEFT"),
-                QStringLiteral("2560/677x1440/381+0+0"), QStringLiteral("screen")});
-    own.client(QStringLiteral("xrandr"),
-               {QStringLiteral("--setmonitor"), QStringLiteral("RIGHT"),
-                QStringLiteral("2560/677x1440/381+2560+0"), QStringLiteral("none")});
+    own.splitIntoTwoMonitors();
     qputenv("DISPLAY", own.display().toUtf8());
     QApplication app(argc, argv);
     ShotCommandTest test;

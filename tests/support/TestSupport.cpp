@@ -64,7 +64,7 @@ bool near(QRgb actual, QRgb expected, int tolerance) {
            std::abs(qBlue(actual) - qBlue(expected)) <= tolerance;
 }
 
-XServer::XServer(int width, int height) {
+XServer::XServer(int width, int height) : m_size(width, height) {
     int number = 150 + static_cast<int>(QCoreApplication::applicationPid() % 300);
     while (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number)) ||
            QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)))
@@ -83,6 +83,20 @@ XServer::XServer(int width, int height) {
     // The socket appears before the server answers; wait for a client to get through.
     for (int i = 0; i < 100 && client(QStringLiteral("xdpyinfo"), {}) != 0; ++i)
         QThread::msleep(50);
+}
+
+void XServer::splitIntoTwoMonitors() {
+    const int half = m_size.width() / 2;
+    // Sizes in millimetres make 96 dots per inch.
+    const QString geometry = QStringLiteral("%1/%2x%3/%4+%5+0")
+                                 .arg(half)
+                                 .arg(half * 254 / 960)
+                                 .arg(m_size.height())
+                                 .arg(m_size.height() * 254 / 960);
+    client(QStringLiteral("xrandr"), {QStringLiteral("--setmonitor"), QStringLiteral("LEFT"),
+                                      geometry.arg(0), QStringLiteral("screen")});
+    client(QStringLiteral("xrandr"), {QStringLiteral("--setmonitor"), QStringLiteral("RIGHT"),
+                                      geometry.arg(half), QStringLiteral("none")});
 }
 
 XServer::~XServer() {

@@ -52,9 +52,13 @@ public:
     int client(const QString& program, const QStringList& arguments, QByteArray* output = nullptr);
     // Starts a long-running X client (window manager, compositor) until the server stops.
     void start(const QString& program, const QStringList& arguments);
+    // Makes two monitors of the screen's halves, LEFT and RIGHT, as a pair of displays
+    // side by side would be.
+    void splitIntoTwoMonitors();
 
 private:
     QString m_display;
+    QSize m_size;
     QProcess m_server;
     std::vector<std::unique_ptr<QProcess>> m_clients;
 };
