@@ -95,7 +95,8 @@ Expected<QImage> take(CaptureBackend& backend, const std::vector<ScreenInfo>& sc
         const ScreenInfo& screen = screens[plan.screens.front()];
         const QRect pixels = plan.localRect ? CaptureService::pixelRect(screen, *plan.localRect)
                                             : QRect(QPoint(0, 0), screen.pixelSize());
-        Expected<QImage> direct = backend.grab(pixels.translated(screen.nativeRect().topLeft()));
+        Expected<QImage> direct =
+            backend.grabOnce(pixels.translated(screen.nativeRect().topLeft()));
         if (direct) {
             direct.value().setDotsPerMeterX(screenshotDotsPerMeter);
             direct.value().setDotsPerMeterY(screenshotDotsPerMeter);
@@ -108,7 +109,7 @@ Expected<QImage> take(CaptureBackend& backend, const std::vector<ScreenInfo>& sc
         QRect span;
         for (const std::size_t i : plan.screens)
             span = span.united(screens[i].nativeRect());
-        if (Expected<QImage> direct = backend.grab(span))
+        if (Expected<QImage> direct = backend.grabOnce(span))
             return stamped(std::move(direct));
     }
     Expected<std::vector<QImage>> stills = stillsOf(backend, screens);

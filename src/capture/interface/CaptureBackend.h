@@ -21,6 +21,9 @@ public:
     // Reads the pixels of an area of the display, in device pixels, without the
     // pointer. Called off the main thread: implementations must be thread-safe.
     virtual Expected<QImage> grab(const QRect& nativeRect) = 0;
+    // The same for a process that captures once and ends: nothing is prepared or kept
+    // for a next capture, which would only cost time now.
+    virtual Expected<QImage> grabOnce(const QRect& nativeRect) { return grab(nativeRect); }
 
     // Still images of these screens as they are now, each in its screen's device
     // pixels and in the same order, for an overlay that cannot show the live screen.

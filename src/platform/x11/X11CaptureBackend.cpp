@@ -1,6 +1,7 @@
 #include "X11CaptureBackend.h"
 
 #include "CaptureError.h"
+#include "ImageBuffer.h"
 #include "Prefault.h"
 
 #include <xcb/shm.h>
@@ -181,8 +182,7 @@ QString X11CaptureBackend::failureHint() const {
                           "display is still connected, then try again.");
 }
 
-Expected<QImage> X11CaptureBackend::grab(const QRect& nativeRect) {
-    std::lock_guard lock(m_mutex);
+Expected<QRect> X11CaptureBackend::checkArea(const QRect& nativeRect) const {
     const xcb_screen_t* screen = screenAt(m_connection, m_screenNumber);
     if (!screen || xcb_connection_has_error(m_connection))
         return CaptureError::make(CaptureError::Kind::noDisplay);
@@ -194,6 +194,25 @@ Expected<QImage> X11CaptureBackend::grab(const QRect& nativeRect) {
         return Error{QStringLiteral("The display's colour depth (%1 bits) is not supported.")
                          .arg(screen->root_depth),
                      QStringLiteral("X11"), 0};
+    return nativeRect;
+}
+
+Expected<QImage> X11CaptureBackend::grabOnce(const QRect& nativeRect) {
+    std::lock_guard lock(m_mutex);
+    if (const Expected<QRect> area = checkArea(nativeRect); !area)
+        return area.error();
+    if (m_hasShm) {
+        Expected<QImage> image = grabInStrips(nativeRect);
+        if (image)
+            return image;
+    }
+    return grabPlain(nativeRect);
+}
+
+Expected<QImage> X11CaptureBackend::grab(const QRect& nativeRect) {
+    std::lock_guard lock(m_mutex);
+    if (const Expected<QRect> area = checkArea(nativeRect); !area)
+        return area.error();
     if (m_hasShm) {
         Expected<QImage> image = grabShared(nativeRect);
         if (image)
@@ -238,9 +257,53 @@ Expected<QImage> X11CaptureBackend::grabShared(const QRect& area) {
                   new std::shared_ptr<Segment>(segment));
 }
 
+// A fresh screen-sized segment costs the server its page faults (~100 ms at 4K); a
+// small one costs little, and memory of this process's own can take huge pages.
+Expected<QImage> X11CaptureBackend::grabInStrips(const QRect& area) {
+    constexpr std::size_t stripBytes = 4 * 1024 * 1024;
+    const std::size_t rowBytes = std::size_t(area.width()) * 4;
+    const int rowsPerStrip = int(std::max<std::size_t>(1, stripBytes / rowBytes));
+    const std::shared_ptr<Segment> segment =
+        freeSegment(rowBytes * std::size_t(std::min(rowsPerStrip, area.height())));
+    if (!segment)
+        return xError("share memory", 0);
+    QImage image = ImageBuffer::make(area.size(), QImage::Format_RGB32);
+    if (image.isNull())
+        return xError("read the screen", 0);
+    segment->busy = true;
+    const xcb_screen_t* screen = screenAt(m_connection, m_screenNumber);
+    for (int y = 0; y < area.height(); y += rowsPerStrip) {
+        const int rows = std::min(rowsPerStrip, area.height() - y);
+        xcb_generic_error_t* error = nullptr;
+        xcb_shm_get_image_reply_t* reply = xcb_shm_get_image_reply(
+            m_connection,
+            xcb_shm_get_image(m_connection, screen->root, static_cast<int16_t>(area.x()),
+                              static_cast<int16_t>(area.y() + y),
+                              static_cast<uint16_t>(area.width()), static_cast<uint16_t>(rows), ~0u,
+                              XCB_IMAGE_FORMAT_Z_PIXMAP, segment->xid, 0),
+            &error);
+        if (!reply) {
+            const int code = error ? error->error_code : 0;
+            std::free(error);
+            segment->busy = false;
+            return xError("read the screen", code);
+        }
+        std::free(reply);
+        const auto* from = static_cast<const std::uint32_t*>(segment->address);
+        for (int r = 0; r < rows; ++r) {
+            auto* line = reinterpret_cast<std::uint32_t*>(image.scanLine(y + r));
+            const std::uint32_t* source = from + std::ptrdiff_t(r) * area.width();
+            for (int x = 0; x < area.width(); ++x)
+                line[x] = source[x] | 0xff000000u;
+        }
+    }
+    segment->busy = false;
+    return image;
+}
+
 Expected<QImage> X11CaptureBackend::grabPlain(const QRect& area) {
     const xcb_screen_t* screen = screenAt(m_connection, m_screenNumber);
-    QImage image(area.size(), QImage::Format_RGB32);
+    QImage image = ImageBuffer::make(area.size(), QImage::Format_RGB32);
     if (image.isNull())
         return xError("read the screen", 0);
     // A single request may not exceed the server's limit; read in bands of rows.

@@ -22,6 +22,7 @@ public:
     X11CaptureBackend& operator=(const X11CaptureBackend&) = delete;
 
     Expected<QImage> grab(const QRect& nativeRect) override;
+    Expected<QImage> grabOnce(const QRect& nativeRect) override;
     bool isCompositing() const override;
     QString failureHint() const override;
     void releaseCaches() override;
@@ -36,7 +37,9 @@ public:
 private:
     X11CaptureBackend(xcb_connection_t* connection, int screenNumber);
     std::shared_ptr<Segment> freeSegment(std::size_t bytes);
+    Expected<QRect> checkArea(const QRect& nativeRect) const;
     Expected<QImage> grabShared(const QRect& area);
+    Expected<QImage> grabInStrips(const QRect& area);
     Expected<QImage> grabPlain(const QRect& area);
 
     mutable std::mutex m_mutex;
