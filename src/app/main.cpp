@@ -28,8 +28,8 @@ struct Options {
 
 constexpr char usage[] =
     "Usage: kestrova [--capture [--delay S] | --settings | --quit]\n"
-    "       kestrova (--screen [N|NAME|all] | --region X,Y,W,H) [--output FILE|- | --clipboard]\n"
-    "                [--delay S] [--verbose]\n";
+    "       kestrova (--screen [N|NAME|all] | --region X,Y,W,H)\n"
+    "                [--output FILE|- | --clipboard] [--delay S] [--verbose]\n";
 
 constexpr char help[] =
     "Take screenshots of a screen region, annotate them, copy or save them.\n"
@@ -123,8 +123,8 @@ Options parseOptions(QStringList arguments) {
     const int requests = int(parser.isSet(capture)) + int(parser.isSet(settings)) +
                          int(parser.isSet(quit)) + int(shot);
     if (requests > 1 || (parser.isSet(screen) && parser.isSet(region)))
-        return usageError(QStringLiteral("give one of --capture, --settings, --quit, --screen "
-                                         "and --region"));
+        return usageError(QStringLiteral("give only one of --capture, --settings, --quit, "
+                                         "--screen or --region"));
     if (!shot && (parser.isSet(output) || parser.isSet(clipboard) || parser.isSet(verbose)))
         return usageError(QStringLiteral("--output, --clipboard and --verbose go with --screen "
                                          "or --region"));
