@@ -416,6 +416,11 @@ private slots:
         QCOMPARE(k.runAgain({QStringLiteral("--version")}), 0);
         QCOMPARE(k.runAgain({QStringLiteral("--help")}), 0);
         QCOMPARE(k.runAgain({QStringLiteral("--capture"), QStringLiteral("--quit")}), 2);
+        // A delay only for what captures, and within a minute.
+        QCOMPARE(k.runAgain({QStringLiteral("--delay"), QStringLiteral("1")}), 2);
+        QCOMPARE(k.runAgain({QStringLiteral("--capture"), QStringLiteral("--delay"),
+                             QStringLiteral("-1")}),
+                 2);
     }
 };
 
