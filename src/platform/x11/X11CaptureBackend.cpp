@@ -198,24 +198,20 @@ Expected<QRect> X11CaptureBackend::checkArea(const QRect& nativeRect) const {
 }
 
 Expected<QImage> X11CaptureBackend::grabOnce(const QRect& nativeRect) {
-    std::lock_guard lock(m_mutex);
-    if (const Expected<QRect> area = checkArea(nativeRect); !area)
-        return area.error();
-    if (m_hasShm) {
-        Expected<QImage> image = grabInStrips(nativeRect);
-        if (image)
-            return image;
-    }
-    return grabPlain(nativeRect);
+    return grabThrough(nativeRect, &X11CaptureBackend::grabInStrips);
 }
 
 Expected<QImage> X11CaptureBackend::grab(const QRect& nativeRect) {
+    return grabThrough(nativeRect, &X11CaptureBackend::grabShared);
+}
+
+// Through shared memory where it works, else by plain requests.
+Expected<QImage> X11CaptureBackend::grabThrough(const QRect& nativeRect, SharedRead read) {
     std::lock_guard lock(m_mutex);
     if (const Expected<QRect> area = checkArea(nativeRect); !area)
         return area.error();
     if (m_hasShm) {
-        Expected<QImage> image = grabShared(nativeRect);
-        if (image)
+        if (Expected<QImage> image = (this->*read)(nativeRect))
             return image;
     }
     return grabPlain(nativeRect);

@@ -37,6 +37,8 @@ public:
 private:
     X11CaptureBackend(xcb_connection_t* connection, int screenNumber);
     std::shared_ptr<Segment> freeSegment(std::size_t bytes);
+    using SharedRead = Expected<QImage> (X11CaptureBackend::*)(const QRect&);
+    Expected<QImage> grabThrough(const QRect& nativeRect, SharedRead read);
     Expected<QRect> checkArea(const QRect& nativeRect) const;
     Expected<QImage> grabShared(const QRect& area);
     Expected<QImage> grabInStrips(const QRect& area);
