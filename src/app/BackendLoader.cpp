@@ -31,20 +31,18 @@ void Backends::choosePlatform() {
 
 bool Backends::choosesWayland() {
     const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
-    return isSet("WAYLAND_DISPLAY") && (platform.isEmpty() || platform.startsWith("wayland"));
+    if (!isSet("WAYLAND_DISPLAY") || !(platform.isEmpty() || platform.startsWith("wayland")))
+        return false;
+    // Without the compositor's socket Qt goes on to X11, if it may.
+    const QString name = qEnvironmentVariable("WAYLAND_DISPLAY");
+    return QFileInfo::exists(
+        name.startsWith(u'/') ? name : qEnvironmentVariable("XDG_RUNTIME_DIR") + u'/' + name);
 }
 
 bool Backends::displayReachable() {
     const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
-    if (platform.startsWith("offscreen") || platform.startsWith("minimal"))
+    if (platform.startsWith("offscreen") || platform.startsWith("minimal") || choosesWayland())
         return true;
-    if (choosesWayland()) {
-        const QString name = qEnvironmentVariable("WAYLAND_DISPLAY");
-        const QString socket =
-            name.startsWith(u'/') ? name : qEnvironmentVariable("XDG_RUNTIME_DIR") + u'/' + name;
-        if (QFileInfo::exists(socket))
-            return true;
-    }
     return isSet("DISPLAY") && X11CaptureBackend::connect() != nullptr;
 }
 
