@@ -17,6 +17,13 @@ void release(void* data) {
     std::free(data);
 }
 
+// Display servers leave RGB32's unused fourth byte as they like; the format wants it
+// opaque, and copies say so.
+void copyOpaque(std::uint32_t* to, const std::uint32_t* from, int pixels) {
+    for (int x = 0; x < pixels; ++x)
+        to[x] = from[x] | 0xff000000u;
+}
+
 } // namespace
 
 QImage ImageBuffer::make(QSize size, QImage::Format format) {
@@ -62,20 +69,22 @@ QImage ImageBuffer::copy(const QImage& source, const QRect& area) {
         out.setColorTable(source.colorTable());
     const int bytesPerPixel = source.depth() / 8;
     const std::size_t rowBytes = std::size_t(cut.width()) * std::size_t(bytesPerPixel);
-    // Display servers leave RGB32's unused fourth byte as they like; copies say opaque.
     const bool opaque = source.format() == QImage::Format_RGB32;
     for (int y = 0; y < cut.height(); ++y) {
         const uchar* from = source.constScanLine(cut.y() + y) + cut.x() * bytesPerPixel;
-        if (!opaque) {
+        if (opaque)
+            copyOpaque(reinterpret_cast<std::uint32_t*>(out.scanLine(y)),
+                       reinterpret_cast<const std::uint32_t*>(from), cut.width());
+        else
             std::memcpy(out.scanLine(y), from, rowBytes);
-            continue;
-        }
-        auto* to = reinterpret_cast<std::uint32_t*>(out.scanLine(y));
-        const auto* pixels = reinterpret_cast<const std::uint32_t*>(from);
-        for (int x = 0; x < cut.width(); ++x)
-            to[x] = pixels[x] | 0xff000000u;
     }
     return out;
+}
+
+void ImageBuffer::putOpaqueRows(QImage& image, int first, const std::uint32_t* packed, int rows) {
+    for (int r = 0; r < rows; ++r)
+        copyOpaque(reinterpret_cast<std::uint32_t*>(image.scanLine(first + r)),
+                   packed + std::ptrdiff_t(r) * image.width(), image.width());
 }
 
 } // namespace kestrova

@@ -18,6 +18,9 @@ public:
     // A deep copy of part of an image, in a buffer as above (for any format; RGB32
     // comes out with its unused byte opaque, as the format wants).
     static QImage copy(const QImage& source, const QRect& area);
+    // Rows of packed 32-bit pixels as a display server sends them, into an RGB32 image
+    // of their width from row `first` on, made opaque on the way.
+    static void putOpaqueRows(QImage& image, int first, const std::uint32_t* packed, int rows);
 
     struct Free {
         void operator()(std::uint8_t* data) const { std::free(data); }

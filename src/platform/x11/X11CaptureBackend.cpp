@@ -222,32 +222,41 @@ bool X11CaptureBackend::sharesMemory() const {
     return m_hasShm;
 }
 
-Expected<QImage> X11CaptureBackend::grabShared(const QRect& area) {
+// Has the server write an area of the root into the start of a segment.
+Status X11CaptureBackend::readInto(const Segment& segment, const QRect& area) {
     const xcb_screen_t* screen = screenAt(m_connection, m_screenNumber);
-    const std::size_t bytes = static_cast<std::size_t>(area.width()) * area.height() * 4;
-    const std::shared_ptr<Segment> segment = freeSegment(bytes);
-    if (!segment)
-        return xError("share memory", 0);
-    segment->busy = true;
     xcb_generic_error_t* error = nullptr;
     xcb_shm_get_image_reply_t* reply = xcb_shm_get_image_reply(
         m_connection,
         xcb_shm_get_image(m_connection, screen->root, static_cast<int16_t>(area.x()),
                           static_cast<int16_t>(area.y()), static_cast<uint16_t>(area.width()),
                           static_cast<uint16_t>(area.height()), ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP,
-                          segment->xid, 0),
+                          segment.xid, 0),
         &error);
+    if (!reply) {
+        const int code = error ? error->error_code : 0;
+        std::free(error);
+        return xError("read the screen", code);
+    }
+    std::free(reply);
+    return std::nullopt;
+}
+
+Expected<QImage> X11CaptureBackend::grabShared(const QRect& area) {
+    const std::size_t bytes = static_cast<std::size_t>(area.width()) * area.height() * 4;
+    const std::shared_ptr<Segment> segment = freeSegment(bytes);
+    if (!segment)
+        return xError("share memory", 0);
+    segment->busy = true;
+    const Status failed = readInto(*segment, area);
     const bool kept = std::find(m_segments.begin(), m_segments.end(), segment) != m_segments.end();
     if (!kept) // a one-off: the server has no more use for it
         xcb_shm_detach(m_connection, segment->xid);
     xcb_flush(m_connection);
-    if (!reply) {
-        const int code = error ? error->error_code : 0;
-        std::free(error);
+    if (failed) {
         segment->busy = false;
-        return xError("read the screen", code);
+        return *failed;
     }
-    std::free(reply);
     return QImage(static_cast<uchar*>(segment->address), area.width(), area.height(),
                   area.width() * 4, QImage::Format_RGB32, releaseSegment,
                   new std::shared_ptr<Segment>(segment));
@@ -267,31 +276,15 @@ Expected<QImage> X11CaptureBackend::grabInStrips(const QRect& area) {
     if (image.isNull())
         return xError("read the screen", 0);
     segment->busy = true;
-    const xcb_screen_t* screen = screenAt(m_connection, m_screenNumber);
     for (int y = 0; y < area.height(); y += rowsPerStrip) {
         const int rows = std::min(rowsPerStrip, area.height() - y);
-        xcb_generic_error_t* error = nullptr;
-        xcb_shm_get_image_reply_t* reply = xcb_shm_get_image_reply(
-            m_connection,
-            xcb_shm_get_image(m_connection, screen->root, static_cast<int16_t>(area.x()),
-                              static_cast<int16_t>(area.y() + y),
-                              static_cast<uint16_t>(area.width()), static_cast<uint16_t>(rows), ~0u,
-                              XCB_IMAGE_FORMAT_Z_PIXMAP, segment->xid, 0),
-            &error);
-        if (!reply) {
-            const int code = error ? error->error_code : 0;
-            std::free(error);
+        if (const Status failed =
+                readInto(*segment, QRect(area.x(), area.y() + y, area.width(), rows))) {
             segment->busy = false;
-            return xError("read the screen", code);
+            return *failed;
         }
-        std::free(reply);
-        const auto* from = static_cast<const std::uint32_t*>(segment->address);
-        for (int r = 0; r < rows; ++r) {
-            auto* line = reinterpret_cast<std::uint32_t*>(image.scanLine(y + r));
-            const std::uint32_t* source = from + std::ptrdiff_t(r) * area.width();
-            for (int x = 0; x < area.width(); ++x)
-                line[x] = source[x] | 0xff000000u;
-        }
+        ImageBuffer::putOpaqueRows(image, y, static_cast<const std::uint32_t*>(segment->address),
+                                   rows);
     }
     segment->busy = false;
     return image;
@@ -319,16 +312,10 @@ Expected<QImage> X11CaptureBackend::grabPlain(const QRect& area) {
             std::free(error);
             return xError("read the screen", code);
         }
-        const auto* data = reinterpret_cast<const std::uint32_t*>(xcb_get_image_data(reply));
-        const int length = xcb_get_image_data_length(reply);
-        const int rowBytes = area.width() * 4;
-        // The server leaves the unused fourth byte as it likes; RGB32 wants it opaque.
-        for (int r = 0; r < rows && (r + 1) * rowBytes <= length; ++r) {
-            auto* line = reinterpret_cast<std::uint32_t*>(image.scanLine(y + r));
-            const std::uint32_t* from = data + std::ptrdiff_t(r) * area.width();
-            for (int x = 0; x < area.width(); ++x)
-                line[x] = from[x] | 0xff000000u;
-        }
+        const int complete = xcb_get_image_data_length(reply) / (area.width() * 4);
+        ImageBuffer::putOpaqueRows(
+            image, y, reinterpret_cast<const std::uint32_t*>(xcb_get_image_data(reply)),
+            std::min(rows, complete));
         std::free(reply);
     }
     return image;

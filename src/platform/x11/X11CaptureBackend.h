@@ -40,6 +40,7 @@ private:
     using SharedRead = Expected<QImage> (X11CaptureBackend::*)(const QRect&);
     Expected<QImage> grabThrough(const QRect& nativeRect, SharedRead read);
     Expected<QRect> checkArea(const QRect& nativeRect) const;
+    [[nodiscard]] Status readInto(const Segment& segment, const QRect& area);
     Expected<QImage> grabShared(const QRect& area);
     Expected<QImage> grabInStrips(const QRect& area);
     Expected<QImage> grabPlain(const QRect& area);
