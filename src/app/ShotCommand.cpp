@@ -12,7 +12,6 @@
 #include <QCursor>
 #include <QEventLoop>
 #include <QFileInfo>
-#include <QMimeData>
 #include <QProcess>
 #include <QSaveFile>
 #include <QScreen>
@@ -40,11 +39,7 @@ int fail(int status, const QString& why) {
 
 std::optional<ImageFormat> formatOf(const QString& path) {
     const QString suffix = QFileInfo(path).suffix().toLower();
-    if (suffix == QLatin1String("png"))
-        return ImageFormat::png;
-    if (suffix == QLatin1String("jpg") || suffix == QLatin1String("jpeg"))
-        return ImageFormat::jpg;
-    return std::nullopt;
+    return imageFormatFromRaw(suffix == QLatin1String("jpeg") ? QStringLiteral("jpg") : suffix);
 }
 
 // Every byte to a descriptor, through short writes and interruptions.
@@ -95,13 +90,9 @@ Expected<QImage> take(CaptureBackend& backend, const std::vector<ScreenInfo>& sc
         const ScreenInfo& screen = screens[plan.screens.front()];
         const QRect pixels = plan.localRect ? CaptureService::pixelRect(screen, *plan.localRect)
                                             : QRect(QPoint(0, 0), screen.pixelSize());
-        Expected<QImage> direct =
-            backend.grabOnce(pixels.translated(screen.nativeRect().topLeft()));
-        if (direct) {
-            direct.value().setDotsPerMeterX(screenshotDotsPerMeter);
-            direct.value().setDotsPerMeterY(screenshotDotsPerMeter);
-            return direct;
-        }
+        if (Expected<QImage> direct =
+                backend.grabOnce(pixels.translated(screen.nativeRect().topLeft())))
+            return stamped(std::move(direct));
     }
     if (plan.screens.size() > 1) {
         // On X11 the screens share one pixel space: the area they span, read at once,
@@ -293,11 +284,8 @@ int ShotCommand::run(int& argc, char** argv, const Options& options) {
         return written(QFileInfo(*options.output).absoluteFilePath());
     }
     {
-        auto* data = new QMimeData;
-        data->setData(QStringLiteral("image/png"), bytes.value());
-        data->setImageData(shot.value());
+        ScreenshotWriter::offerOnClipboard(shot.value(), bytes.value());
         QClipboard* clipboard = QGuiApplication::clipboard();
-        clipboard->setMimeData(data);
         const int status = written(QStringLiteral("the clipboard"));
         // The command has returned; this process only serves the clipboard now, and
         // holds none of the caller's pipes open.

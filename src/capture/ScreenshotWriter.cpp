@@ -229,14 +229,18 @@ QFuture<Status> ScreenshotWriter::copyToClipboard(Render render) {
         .then(clipboardThread, [](Expected<Rendered> rendered) -> Status {
             if (!rendered)
                 return rendered.error();
-            // Both ready-made: a paste never waits for an encode, and the clipboard
-            // hands out these very bytes as PNG.
-            auto* data = new QMimeData;
-            data->setData(QStringLiteral("image/png"), rendered.value().png);
-            data->setImageData(rendered.value().image);
-            QGuiApplication::clipboard()->setMimeData(data);
+            offerOnClipboard(rendered.value().image, rendered.value().png);
             return std::nullopt;
         });
+}
+
+void ScreenshotWriter::offerOnClipboard(const QImage& image, const QByteArray& png) {
+    // Both ready-made: a paste never waits for an encode, and the clipboard hands out
+    // these very bytes as PNG.
+    auto* data = new QMimeData;
+    data->setData(QStringLiteral("image/png"), png);
+    data->setImageData(image);
+    QGuiApplication::clipboard()->setMimeData(data);
 }
 
 Expected<QByteArray> ScreenshotWriter::encode(const QImage& image, ImageFormat format) {

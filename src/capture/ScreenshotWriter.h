@@ -48,6 +48,8 @@ public:
     // clipboard keeps what it had, and so it does when they cannot be made: the failure
     // is the future's result. Nothing waits: a client that pastes gets what is ready.
     QFuture<Status> copyToClipboard(Render render);
+    // The screenshot and its PNG bytes on the clipboard, at once (on the GUI thread).
+    static void offerOnClipboard(const QImage& image, const QByteArray& png);
     // Blocks until every save and copy started so far has finished.
     void waitForDone();
 

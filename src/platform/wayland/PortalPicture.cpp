@@ -2,7 +2,6 @@
 
 #include "PortalRequest.h"
 
-#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QImageReader>
@@ -106,14 +105,11 @@ Expected<QImage> PortalPicture::take(const QString& path, int allocationLimitMiB
     if (!S_ISREG(opened.st_mode))
         return unreadable(QStringLiteral("%1 is not a file").arg(path));
 
+    // Decoded from the descriptor that was checked, not from the name again.
     QFile reader;
     if (!reader.open(file.get(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
         return unreadable(QStringLiteral("%1: %2").arg(path, reader.errorString()));
-    QByteArray bytes = reader.readAll();
-    reader.close();
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader decoder(&buffer);
+    QImageReader decoder(&reader);
     decoder.setAllocationLimit(allocationLimitMiB);
     QImage image = decoder.read();
     if (image.isNull())
