@@ -15,7 +15,31 @@ using namespace kestrova;
 
 namespace {
 constexpr std::uint32_t key2 = 19, keyA = 0, keypadEnter = 76, keyReturn = 36;
-}
+
+// A fake portal, and kestrova's hot key asked for through it as Shift+Super+2, with its
+// presses counted.
+struct Bound {
+    Bound(const test::PrivateBus& bus, const QString& client)
+        : portal(bus, {}),
+          manager(adopt(std::make_unique<PortalHotKeyBackend>(bus.connect(client)))) {
+        manager.registerHotKey(key2, carbon::shiftKey | carbon::cmdKey, [this] { ++presses; });
+    }
+    bool waitUntilBound() const {
+        return test::waitUntil([this] { return !backend->boundSession().isEmpty(); });
+    }
+
+    test::FakePortal portal;
+    PortalHotKeyBackend* backend = nullptr; // owned by the manager
+    HotKeyManager manager;
+    int presses = 0;
+
+private:
+    std::unique_ptr<PortalHotKeyBackend> adopt(std::unique_ptr<PortalHotKeyBackend> owned) {
+        backend = owned.get();
+        return owned;
+    }
+};
+} // namespace
 
 class PortalHotKeyTest final : public QObject {
     Q_OBJECT
@@ -39,13 +63,9 @@ private slots:
     }
 
     void bindsThenReportsPressesOfItsOwnShortcutOnly() {
-        test::FakePortal portal(*m_bus, {});
-        auto owned = std::make_unique<PortalHotKeyBackend>(m_bus->connect(QStringLiteral("h1")));
-        PortalHotKeyBackend* backend = owned.get();
-        HotKeyManager manager(std::move(owned));
-        int presses = 0;
-        manager.registerHotKey(key2, carbon::shiftKey | carbon::cmdKey, [&] { ++presses; });
-        QVERIFY(test::waitUntil([&] { return !backend->boundSession().isEmpty(); }));
+        Bound fixture(*m_bus, QStringLiteral("h1"));
+        auto& [portal, backend, manager, presses] = fixture;
+        QVERIFY(fixture.waitUntilBound());
 
         QCOMPARE(portal.boundShortcuts.size(), 1);
         const PortalShortcut bound = portal.boundShortcuts[0].value(0);
@@ -66,13 +86,9 @@ private slots:
     }
 
     void aNewKeyRebindsAndClearingUnbinds() {
-        test::FakePortal portal(*m_bus, {});
-        auto owned = std::make_unique<PortalHotKeyBackend>(m_bus->connect(QStringLiteral("h2")));
-        PortalHotKeyBackend* backend = owned.get();
-        HotKeyManager manager(std::move(owned));
-        int presses = 0;
-        manager.registerHotKey(key2, carbon::shiftKey | carbon::cmdKey, [&] { ++presses; });
-        QVERIFY(test::waitUntil([&] { return !backend->boundSession().isEmpty(); }));
+        Bound fixture(*m_bus, QStringLiteral("h2"));
+        auto& [portal, backend, manager, presses] = fixture;
+        QVERIFY(fixture.waitUntilBound());
         const QString first = backend->boundSession();
 
         manager.registerHotKey(keyA, carbon::controlKey | carbon::optionKey, [&] { ++presses; });
@@ -98,13 +114,9 @@ private slots:
     }
 
     void theDesktopsOwnChangesAreFollowedAndAClosedSessionIsOpenedAgain() {
-        test::FakePortal portal(*m_bus, {});
-        auto owned = std::make_unique<PortalHotKeyBackend>(m_bus->connect(QStringLiteral("h5")));
-        PortalHotKeyBackend* backend = owned.get();
-        HotKeyManager manager(std::move(owned));
-        int presses = 0;
-        manager.registerHotKey(key2, carbon::shiftKey | carbon::cmdKey, [&] { ++presses; });
-        QVERIFY(test::waitUntil([&] { return !backend->boundSession().isEmpty(); }));
+        Bound fixture(*m_bus, QStringLiteral("h5"));
+        auto& [portal, backend, manager, presses] = fixture;
+        QVERIFY(fixture.waitUntilBound());
         const QString first = backend->boundSession();
         QCOMPARE(backend->desktopTrigger(), QStringLiteral("SHIFT+LOGO+2"));
 
