@@ -1,9 +1,12 @@
 // Measures the real kestrova from outside, the way a user meets it: on an Xvfb screen
 // of its own showing a given screenshot, with a tray, it reports
-//   - first_key_to_dimmed: the hot key (sent through XTest by this program) until every
-//     screen reads back dimmed, for the first capture after kestrova starts;
-//   - key_to_dimmed: the same for the captures after it, while kestrova still holds
-//     what it keeps between captures, and spread: how far apart the screens dimmed;
+//   - first_capture_after_start: the hot key (sent through XTest by this program) until
+//     every screen reads back dimmed, for the first capture after kestrova starts;
+//   - capture_35s_after_last: the same after a pause in which kestrova fell idle, the
+//     capture people actually make;
+//   - capture_within_30s: the same for a capture right after another, and spread: how
+//     far apart the screens dimmed (over all of these);
+//   - rss_overlay_up: resident memory while a capture after a pause is on screen;
 //   - capture_command_to_dimmed: `kestrova --capture` until every screen is dimmed;
 //   - drag_cpu_per_move / xserver_cpu_per_move: processor time of kestrova and of the
 //     X server per mouse move while dragging out a selection;
@@ -274,9 +277,13 @@ public:
     }
 
     void measure() {
-        std::vector<double> startToTray, firstKeyToDimmed, keyToDimmed, spread, commandToDimmed,
-            dragCpu, serverCpu;
+        std::vector<double> startToTray, firstKeyToDimmed, afterPause, keyToDimmed, spread,
+            commandToDimmed, dragCpu, serverCpu, rssOverlay;
         double rssIdle = 0, rssAfter = 0;
+        const auto noteSpread = [&](const std::vector<double>& each) {
+            const auto [lo, hi] = std::minmax_element(each.begin(), each.end());
+            spread.push_back(*hi - *lo);
+        };
         std::vector<double> each;
         // Each start is followed by a first capture, which finds nothing kept from an
         // earlier one.
@@ -288,6 +295,7 @@ public:
             m_hotKey.holdModifiers();
             firstKeyToDimmed.push_back(untilDimmed([this] { m_hotKey.press(); }, each));
             m_hotKey.releaseAll();
+            noteSpread(each);
             cancel();
             if (r + 1 < m_runs)
                 stop();
@@ -295,11 +303,20 @@ public:
 
         const QPoint base = m_probes.front().at;
         for (int r = 0; r < m_runs; ++r) {
+            pause(35000);
+            m_hotKey.holdModifiers();
+            afterPause.push_back(untilDimmed([this] { m_hotKey.press(); }, each));
+            m_hotKey.releaseAll();
+            noteSpread(each);
+            pause(300);
+            rssOverlay.push_back(rssMb(m_process.processId()));
+            cancel();
+        }
+        for (int r = 0; r < m_runs; ++r) {
             m_hotKey.holdModifiers();
             keyToDimmed.push_back(untilDimmed([this] { m_hotKey.press(); }, each));
             m_hotKey.releaseAll();
-            const auto [lo, hi] = std::minmax_element(each.begin(), each.end());
-            spread.push_back(*hi - *lo);
+            noteSpread(each);
             cancel();
         }
         for (int r = 0; r < m_runs; ++r) {
@@ -345,13 +362,15 @@ public:
         rssAfter = rssMb(m_process.processId());
         stop();
 
-        const QStringList fields{json("first_key_to_dimmed", stats(firstKeyToDimmed)),
-                                 json("key_to_dimmed", stats(keyToDimmed)),
+        const QStringList fields{json("first_capture_after_start", stats(firstKeyToDimmed)),
+                                 json("capture_35s_after_last", stats(afterPause)),
+                                 json("capture_within_30s", stats(keyToDimmed)),
                                  json("spread", stats(spread)),
                                  json("capture_command_to_dimmed", stats(commandToDimmed)),
                                  json("drag_cpu_per_move", stats(dragCpu)),
                                  json("xserver_cpu_per_move", stats(serverCpu)),
-                                 json("start_to_tray", stats(startToTray))};
+                                 json("start_to_tray", stats(startToTray)),
+                                 json("rss_overlay_up", stats(rssOverlay))};
         std::printf("{\"screen\":\"%dx%d\",\"scale\":%g,\"monitors\":%d,\"runs\":%d,%s,"
                     "\"rss_idle\":%.1f,\"rss_40s_after_session\":%.1f}\n",
                     m_screen.width(), m_screen.height(), m_scale, m_monitors, m_runs,
