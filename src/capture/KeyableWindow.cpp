@@ -35,6 +35,11 @@ void KeyableWindow::setContent(QWidget* content) {
     m_content = content;
     content->setParent(this);
     content->setGeometry(rect());
+    // Painted directly, the content needs a native window of its own (Qt gives it one).
+    // Made now, it is mapped with this window and exposed once; made as the window
+    // shows, it would be exposed twice, each a whole screen to paint.
+    if (testAttribute(Qt::WA_PaintOnScreen))
+        content->winId();
     content->show();
 }
 
@@ -75,12 +80,22 @@ bool KeyableWindow::event(QEvent* event) {
 // megabytes the system supplies page by page as they are written; asked for at once,
 // they come much faster. Memory already supplied is not asked for again.
 void KeyableWindow::prefaultDrawingMemory() {
+    if (testAttribute(Qt::WA_PaintOnScreen))
+        return; // the drawing memory stays unused, and untouched it costs nothing
     QBackingStore* store = backingStore();
     const auto* image = store ? dynamic_cast<const QImage*>(store->paintDevice()) : nullptr;
     if (!image || image->constBits() == m_prefaulted)
         return;
     m_prefaulted = image->constBits();
     prefault(const_cast<uchar*>(image->constBits()), std::size_t(image->sizeInBytes()));
+}
+
+void KeyableWindow::setPaintedDirectly(bool direct) {
+    setAttribute(Qt::WA_PaintOnScreen, direct);
+}
+
+QPaintEngine* KeyableWindow::paintEngine() const {
+    return testAttribute(Qt::WA_PaintOnScreen) ? nullptr : QWidget::paintEngine();
 }
 
 void KeyableWindow::resizeEvent(QResizeEvent* event) {
@@ -103,20 +118,26 @@ void KeyableWindow::present(bool withKeyboard) {
 
 void KeyableWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    // The window may not be mapped yet when present() asks for the keyboard (the
-    // system refuses focus to an unmapped window): ask again when it is exposed.
+    m_awaitingExposure = true;
     if (QWindow* window = windowHandle())
         window->installEventFilter(this);
 }
 
 bool KeyableWindow::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::Expose && watched == windowHandle() &&
-        windowHandle()->isExposed()) {
-        windowHandle()->removeEventFilter(this);
+    if (event->type() != QEvent::Expose || watched != windowHandle() ||
+        !windowHandle()->isExposed())
+        return QWidget::eventFilter(watched, event);
+    // The window may not be mapped yet when present() asks for the keyboard (the
+    // system refuses focus to an unmapped window): ask again when it is first exposed.
+    if (m_awaitingExposure) {
+        m_awaitingExposure = false;
         if (isVisible() && m_wantsKeyboard)
             takeKeyboard();
     }
-    return QWidget::eventFilter(watched, event);
+    // Painted directly, the content has a native window of its own over this one, and
+    // is painted when that window shows; Qt would paint it whole again for each showing
+    // of this one, a whole screen for nothing.
+    return testAttribute(Qt::WA_PaintOnScreen) && m_content && m_content->internalWinId();
 }
 
 void KeyableWindow::takeKeyboard() {

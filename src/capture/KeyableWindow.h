@@ -34,6 +34,11 @@ public:
     // Shows the window over its screen, and gives it the keyboard if asked to.
     void present(bool withKeyboard = true);
 
+    // Whether the content writes its pixels straight into the window (see
+    // CaptureBackend::paintWindow) rather than through Qt's window-sized drawing memory.
+    void setPaintedDirectly(bool direct);
+    QPaintEngine* paintEngine() const override;
+
 protected:
     bool event(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -48,7 +53,8 @@ private:
     Kind m_kind;
     QPointer<QWidget> m_content;
     bool m_wantsKeyboard = false;
-    bool m_paintedWhole = false; // since it was last shown
+    bool m_awaitingExposure = false; // shown, and not exposed since
+    bool m_paintedWhole = false;     // since it was last shown
     const uchar* m_prefaulted = nullptr;
 };
 

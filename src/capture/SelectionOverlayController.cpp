@@ -98,6 +98,13 @@ void SelectionOverlayController::present(const QList<QScreen*>& screens,
                    : new KeyableWindow(screen, KeyableWindow::Kind::overlay, still.isNull());
         window->setWindowTitle(QStringLiteral("kestrova selection"));
         auto* view = new SelectionView(screen, still);
+        // A still can go straight into the window: no screen-sized drawing memory to be
+        // supplied before the screen dims.
+        const auto backend = m_capture.backend();
+        const bool direct = !still.isNull() && backend && backend->paintsWindows();
+        window->setPaintedDirectly(direct);
+        if (direct)
+            view->paintThrough(backend);
         QPointer<SelectionOverlayController> self(this);
         QPointer<QScreen> where(screen);
         view->onFinish = [self, where](QRectF rect) {

@@ -1,5 +1,7 @@
 #include "SelectionView.h"
 
+#include "CaptureBackend.h"
+#include "KeyableWindow.h"
 #include "ModelGeometry.h"
 #include "SizeLabel.h"
 #include "VeilPainter.h"
@@ -103,10 +105,71 @@ void SelectionView::keyPressEvent(QKeyEvent* event) {
 void SelectionView::focusInEvent(QFocusEvent*) {}
 void SelectionView::focusOutEvent(QFocusEvent*) {}
 
+void SelectionView::paintThrough(std::shared_ptr<CaptureBackend> backend) {
+    m_direct = std::move(backend);
+    setAttribute(Qt::WA_PaintOnScreen, m_direct != nullptr);
+}
+
+QPaintEngine* SelectionView::paintEngine() const {
+    return m_direct ? nullptr : QWidget::paintEngine();
+}
+
 void SelectionView::paintEvent(QPaintEvent* event) {
-    if ((QRegion(rect()) - event->region()).isEmpty())
+    const bool whole = (QRegion(rect()) - event->region()).isEmpty();
+    if (m_direct) {
+        // A native window is reported exposed twice as it is mapped (once for the
+        // mapping, once by the display server), each asking for the whole screen again.
+        if (whole && m_paintedWhole && m_mappingRepeat) {
+            m_mappingRepeat = false;
+            return;
+        }
+        m_mappingRepeat = whole && !m_paintedWhole;
+    }
+    if (whole)
         m_paintedWhole = true;
+    if (m_direct) {
+        if (paintDirectly(event->region()))
+            return;
+        // The display would not take the pixels: from now on the view paints as any
+        // other, all of it once more.
+        m_direct.reset();
+        setAttribute(Qt::WA_PaintOnScreen, false);
+        if (auto* window = qobject_cast<KeyableWindow*>(this->window()))
+            window->setPaintedDirectly(false);
+        m_paintedWhole = false;
+        update();
+        return;
+    }
     QPainter painter(this);
+    paint(painter, event->region());
+}
+
+bool SelectionView::paintDirectly(const QRegion& region) {
+    const double scale = devicePixelRatioF();
+    const QRect window(QPoint(0, 0), (QSizeF(size()) * scale).toSize());
+    const WId id = winId();
+    for (const QRect& part : region) {
+        const QRect pixels = QRectF(QPointF(part.topLeft()) * scale, QSizeF(part.size()) * scale)
+                                 .toAlignedRect()
+                                 .intersected(window);
+        const bool painted =
+            m_direct->paintWindow(id, pixels, [&](QImage& band, const QRect& area) {
+                band.setDevicePixelRatio(scale);
+                const QPointF origin = QPointF(area.topLeft()) / scale;
+                QPainter painter(&band);
+                painter.translate(-origin);
+                // All that shows in the band, so that none of its pixels is left as the
+                // memory had it.
+                paint(painter,
+                      QRegion(QRectF(origin, QSizeF(area.size()) / scale).toAlignedRect()));
+            });
+        if (!painted)
+            return false;
+    }
+    return true;
+}
+
+void SelectionView::paint(QPainter& painter, const QRegion& region) {
     const QRectF bounds = rect();
     // The still image is shared with the capture that follows: it is drawn through source
     // rectangles and never changed, which would copy all of it. Only what changed is
@@ -118,7 +181,7 @@ void SelectionView::paintEvent(QPaintEvent* event) {
                       r.height() * stillScale);
     };
     if (!m_still.isNull()) {
-        for (const QRect& area : event->region()) {
+        for (const QRect& area : region) {
             if (!VeilPainter::paint(painter, area, m_still, source(area))) {
                 painter.drawImage(QRectF(area), m_still, source(area));
                 painter.fillRect(area, VeilPainter::color());
@@ -136,7 +199,7 @@ void SelectionView::paintEvent(QPaintEvent* event) {
         return;
     const QRectF hole = geometry::toWidget(selection, height());
     if (!m_still.isNull()) {
-        for (const QRect& area : event->region()) {
+        for (const QRect& area : region) {
             const QRectF part = hole.intersected(QRectF(area));
             if (!part.isEmpty())
                 painter.drawImage(part, m_still, source(part));

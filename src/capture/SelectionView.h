@@ -8,10 +8,13 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 
 class QScreen;
 
 namespace kestrova {
+
+class CaptureBackend;
 
 // The content of one overlay window: dims its screen and lets the user drag out a
 // rectangle, reported in the screen's y-up points.
@@ -26,6 +29,11 @@ public:
     std::function<void()> onCancel;
 
     QRectF selectionRect() const { return m_model.selectionRect(); }
+
+    // Has the view write its pixels straight into its window through `backend`, which
+    // must paint windows; the window must be painted directly too.
+    void paintThrough(std::shared_ptr<CaptureBackend> backend);
+    QPaintEngine* paintEngine() const override;
 
 protected:
     bool event(QEvent* event) override;
@@ -45,11 +53,17 @@ private:
     QRegion drawnArea(const QRectF& selection) const;
     // What must be painted again when the selection goes from `before` to `after`.
     QRegion changedArea(const QRectF& before, const QRectF& after) const;
+    // Paints what lies in `region` (widget coordinates) with `painter`.
+    void paint(QPainter& painter, const QRegion& region);
+    // The same, straight into the window; false when the display would not have it.
+    bool paintDirectly(const QRegion& region);
 
     QPointer<QScreen> m_owningScreen;
     QImage m_still;
+    std::shared_ptr<CaptureBackend> m_direct;
     SelectionModel m_model;
     bool m_paintedWhole = false;
+    bool m_mappingRepeat = false; // the second exposure of a mapping is still to come
 };
 
 } // namespace kestrova

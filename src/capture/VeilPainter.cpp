@@ -72,12 +72,18 @@ bool VeilPainter::paint(QPainter& painter, const QRect& area, const QImage& stil
     if (transform.type() > QTransform::TxScale)
         return false;
     const QRectF device = transform.mapRect(QRectF(area));
-    const QRect to = device.toRect();
-    const QRect from = source.toRect();
+    QRect to = device.toRect();
+    QRect from = source.toRect();
     // One still pixel for each pixel written, at whole-pixel places only.
     if (QRectF(to) != device || QRectF(from) != source || to.size() != from.size() ||
-        !target->rect().contains(to) || !still.rect().contains(from))
+        !still.rect().contains(from))
         return false;
+    // A target that holds only part of the area (a band of a window) gets that part.
+    const QRect inside = to.intersected(target->rect());
+    if (inside.isEmpty())
+        return true;
+    from = QRect(from.topLeft() + (inside.topLeft() - to.topLeft()), inside.size());
+    to = inside;
 
     const std::uint32_t veil = qPremultiply(color().rgba());
     // The memory the painter writes to, as it is: bits() would first copy an image

@@ -18,9 +18,9 @@ public:
     static QColor color();
 
     // Paints `area` (in the painter's logical coordinates) with the still's `source`
-    // rectangle under the veil. Returns false, painting nothing, unless the painter
-    // writes plain 32-bit pixels one for one with the still's: the caller then paints
-    // with the painter.
+    // rectangle under the veil, as far as it lies within the painter's image. Returns
+    // false, painting nothing, unless the painter writes plain 32-bit pixels one for one
+    // with the still's: the caller then paints with the painter.
     static bool paint(QPainter& painter, const QRect& area, const QImage& still,
                       const QRectF& source);
 };

@@ -12,4 +12,8 @@ void CaptureBackend::grabStills(const std::vector<ScreenInfo>& screens, StillsDo
     done(std::move(stills));
 }
 
+bool CaptureBackend::paintWindow(WId, const QRect&, const BandRender&) {
+    return false;
+}
+
 } // namespace kestrova

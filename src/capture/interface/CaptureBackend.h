@@ -7,6 +7,7 @@
 #include <QRect>
 #include <QString>
 #include <QUrl>
+#include <qwindowdefs.h>
 
 #include <functional>
 #include <vector>
@@ -44,6 +45,17 @@ public:
 
     // Gives back memory kept to make the next capture faster (the application is idle).
     virtual void releaseCaches() {}
+
+    // Whether paintWindow() can write into this display's windows. A full-screen window
+    // painted that way needs no screen-sized drawing memory of its own, whose pages the
+    // system would have to supply afresh before the window first shows.
+    virtual bool paintsWindows() const { return false; }
+    // Paints `area` (device pixels) of the native `window`, band by band: `render` draws
+    // each band, whose place in the window it is given. Called on the main thread.
+    // Returns false when the window cannot be painted this way; the caller must then
+    // paint it as usual.
+    using BandRender = std::function<void(QImage& band, const QRect& area)>;
+    virtual bool paintWindow(WId window, const QRect& area, const BandRender& render);
 
 protected:
     CaptureBackend() = default;

@@ -1,5 +1,7 @@
 #include "ImageBuffer.h"
 
+#include "Prefault.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -42,6 +44,7 @@ QImage ImageBuffer::make(QSize size, QImage::Format format) {
     if (!data)
         return QImage(size, format);
     ::madvise(data, bytes, MADV_HUGEPAGE);
+    prefault(data, bytes);
     return QImage(static_cast<uchar*>(data), size.width(), size.height(), bytesPerLine, format,
                   release, data);
 }

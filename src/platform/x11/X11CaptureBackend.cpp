@@ -8,7 +8,6 @@
 #include <xcb/xcb.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -54,7 +53,6 @@ struct X11CaptureBackend::Segment {
     std::uint32_t xid = 0;
     void* address = nullptr;
     std::size_t size = 0;
-    std::atomic<bool> busy = false;
 
     ~Segment() {
         if (address)
@@ -64,14 +62,11 @@ struct X11CaptureBackend::Segment {
 
 namespace {
 
-constexpr std::size_t keptSegments = 2;
-
-// The cleanup of an image read into a segment: frees the segment for the next capture.
-void releaseSegment(void* holder) {
-    auto* segment = static_cast<std::shared_ptr<X11CaptureBackend::Segment>*>(holder);
-    (*segment)->busy = false;
-    delete segment;
-}
+// Big enough that a whole screen passes in a few dozen round trips, small enough that
+// keeping it for good costs little: a fresh screen-sized segment would cost the server
+// its page faults at every capture (~100 ms at 4K), and shared memory cannot take huge
+// pages.
+constexpr std::size_t segmentBytes = 2 * 1024 * 1024;
 
 } // namespace
 
@@ -100,30 +95,24 @@ X11CaptureBackend::X11CaptureBackend(xcb_connection_t* connection, int screenNum
 }
 
 X11CaptureBackend::~X11CaptureBackend() {
-    for (const auto& segment : m_segments)
-        xcb_shm_detach(m_connection, segment->xid);
+    if (m_segment)
+        xcb_shm_detach(m_connection, m_segment->xid);
+    if (m_gc)
+        xcb_free_gc(m_connection, m_gc);
     xcb_disconnect(m_connection);
 }
 
 void X11CaptureBackend::releaseCaches() {
-    std::lock_guard lock(m_mutex);
-    // Segments still behind an image stay until that image goes.
-    std::erase_if(m_segments, [this](const std::shared_ptr<Segment>& segment) {
-        if (segment->busy)
-            return false;
-        xcb_shm_detach(m_connection, segment->xid);
-        return true;
-    });
-    xcb_flush(m_connection);
+    m_stills.clear();
 }
 
-std::shared_ptr<X11CaptureBackend::Segment> X11CaptureBackend::freeSegment(std::size_t bytes) {
-    for (const auto& segment : m_segments) {
-        if (!segment->busy && segment->size >= bytes)
-            return segment;
-    }
-    // Running short of segments or memory is passing: this capture goes without.
-    const int id = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
+X11CaptureBackend::Segment* X11CaptureBackend::sharedSegment() {
+    if (!m_hasShm)
+        return nullptr;
+    if (m_segment)
+        return m_segment.get();
+    // Running short of segments is passing: this capture goes without.
+    const int id = shmget(IPC_PRIVATE, segmentBytes, IPC_CREAT | 0600);
     if (id < 0)
         return nullptr;
     void* address = shmat(id, nullptr, 0);
@@ -131,12 +120,9 @@ std::shared_ptr<X11CaptureBackend::Segment> X11CaptureBackend::freeSegment(std::
     shmctl(id, IPC_RMID, nullptr);
     if (address == reinterpret_cast<void*>(-1))
         return nullptr;
-    // The server writes it whole at once; pages supplied now on both cores come faster
-    // than the server taking them one by one.
-    prefault(address, bytes);
-    auto segment = std::make_shared<Segment>();
+    auto segment = std::make_unique<Segment>();
     segment->address = address;
-    segment->size = bytes;
+    segment->size = segmentBytes;
     segment->xid = xcb_generate_id(m_connection);
     xcb_generic_error_t* error =
         xcb_request_check(m_connection, xcb_shm_attach_checked(m_connection, segment->xid, id, 0));
@@ -146,18 +132,8 @@ std::shared_ptr<X11CaptureBackend::Segment> X11CaptureBackend::freeSegment(std::
         m_hasShm = false;
         return nullptr;
     }
-    if (m_segments.size() >= keptSegments) {
-        // Every kept segment is busy or too small: replace a free one, if there is one.
-        const auto spare = std::find_if(m_segments.begin(), m_segments.end(),
-                                        [](const auto& s) { return !s->busy; });
-        if (spare != m_segments.end()) {
-            xcb_shm_detach(m_connection, (*spare)->xid);
-            m_segments.erase(spare);
-        }
-    }
-    if (m_segments.size() < keptSegments)
-        m_segments.push_back(segment);
-    return segment;
+    m_segment = std::move(segment);
+    return m_segment.get();
 }
 
 bool X11CaptureBackend::isCompositing() const {
@@ -198,23 +174,32 @@ Expected<QRect> X11CaptureBackend::checkArea(const QRect& nativeRect) const {
 }
 
 Expected<QImage> X11CaptureBackend::grabOnce(const QRect& nativeRect) {
-    return grabThrough(nativeRect, &X11CaptureBackend::grabInStrips);
+    return grabInto(nativeRect, &ImageBuffer::make);
 }
 
 Expected<QImage> X11CaptureBackend::grab(const QRect& nativeRect) {
-    return grabThrough(nativeRect, &X11CaptureBackend::grabShared);
+    return grabInto(nativeRect, [this](QSize size, QImage::Format format) {
+        return m_stills.make(size, format);
+    });
 }
 
 // Through shared memory where it works, else by plain requests.
-Expected<QImage> X11CaptureBackend::grabThrough(const QRect& nativeRect, SharedRead read) {
+Expected<QImage>
+X11CaptureBackend::grabInto(const QRect& nativeRect,
+                            const std::function<QImage(QSize, QImage::Format)>& make) {
     std::lock_guard lock(m_mutex);
     if (const Expected<QRect> area = checkArea(nativeRect); !area)
         return area.error();
-    if (m_hasShm) {
-        if (Expected<QImage> image = (this->*read)(nativeRect))
+    QImage image = make(nativeRect.size(), QImage::Format_RGB32);
+    if (image.isNull())
+        return xError("read the screen", 0);
+    if (const Segment* segment = sharedSegment()) {
+        if (!readInStrips(*segment, nativeRect, image))
             return image;
     }
-    return grabPlain(nativeRect);
+    if (const Status failed = readPlain(nativeRect, image))
+        return *failed;
+    return image;
 }
 
 bool X11CaptureBackend::sharesMemory() const {
@@ -242,59 +227,24 @@ Status X11CaptureBackend::readInto(const Segment& segment, const QRect& area) {
     return std::nullopt;
 }
 
-Expected<QImage> X11CaptureBackend::grabShared(const QRect& area) {
-    const std::size_t bytes = static_cast<std::size_t>(area.width()) * area.height() * 4;
-    const std::shared_ptr<Segment> segment = freeSegment(bytes);
-    if (!segment)
-        return xError("share memory", 0);
-    segment->busy = true;
-    const Status failed = readInto(*segment, area);
-    const bool kept = std::find(m_segments.begin(), m_segments.end(), segment) != m_segments.end();
-    if (!kept) // a one-off: the server has no more use for it
-        xcb_shm_detach(m_connection, segment->xid);
-    xcb_flush(m_connection);
-    if (failed) {
-        segment->busy = false;
-        return *failed;
-    }
-    return QImage(static_cast<uchar*>(segment->address), area.width(), area.height(),
-                  area.width() * 4, QImage::Format_RGB32, releaseSegment,
-                  new std::shared_ptr<Segment>(segment));
-}
-
-// A fresh screen-sized segment costs the server its page faults (~100 ms at 4K); a
-// small one costs little, and memory of this process's own can take huge pages.
-Expected<QImage> X11CaptureBackend::grabInStrips(const QRect& area) {
-    constexpr std::size_t stripBytes = 4 * 1024 * 1024;
+// The screen passes through the small segment a strip at a time into memory of this
+// process's own, which can take huge pages.
+Status X11CaptureBackend::readInStrips(const Segment& segment, const QRect& area, QImage& image) {
     const std::size_t rowBytes = std::size_t(area.width()) * 4;
-    const int rowsPerStrip = int(std::max<std::size_t>(1, stripBytes / rowBytes));
-    const std::shared_ptr<Segment> segment =
-        freeSegment(rowBytes * std::size_t(std::min(rowsPerStrip, area.height())));
-    if (!segment)
-        return xError("share memory", 0);
-    QImage image = ImageBuffer::make(area.size(), QImage::Format_RGB32);
-    if (image.isNull())
-        return xError("read the screen", 0);
-    segment->busy = true;
+    const int rowsPerStrip = int(std::max<std::size_t>(1, segment.size / rowBytes));
     for (int y = 0; y < area.height(); y += rowsPerStrip) {
         const int rows = std::min(rowsPerStrip, area.height() - y);
         if (const Status failed =
-                readInto(*segment, QRect(area.x(), area.y() + y, area.width(), rows))) {
-            segment->busy = false;
-            return *failed;
-        }
-        ImageBuffer::putOpaqueRows(image, y, static_cast<const std::uint32_t*>(segment->address),
+                readInto(segment, QRect(area.x(), area.y() + y, area.width(), rows)))
+            return failed;
+        ImageBuffer::putOpaqueRows(image, y, static_cast<const std::uint32_t*>(segment.address),
                                    rows);
     }
-    segment->busy = false;
-    return image;
+    return std::nullopt;
 }
 
-Expected<QImage> X11CaptureBackend::grabPlain(const QRect& area) {
+Status X11CaptureBackend::readPlain(const QRect& area, QImage& image) {
     const xcb_screen_t* screen = screenAt(m_connection, m_screenNumber);
-    QImage image = ImageBuffer::make(area.size(), QImage::Format_RGB32);
-    if (image.isNull())
-        return xError("read the screen", 0);
     // A single request may not exceed the server's limit; read in bands of rows.
     const int maxBytes = static_cast<int>(xcb_get_maximum_request_length(m_connection)) * 4 / 2;
     const int bandRows = std::max(1, maxBytes / (area.width() * 4));
@@ -318,7 +268,71 @@ Expected<QImage> X11CaptureBackend::grabPlain(const QRect& area) {
             std::min(rows, complete));
         std::free(reply);
     }
-    return image;
+    return std::nullopt;
+}
+
+bool X11CaptureBackend::paintsWindows() const {
+    return true;
+}
+
+bool X11CaptureBackend::paintWindow(WId window, const QRect& area, const BandRender& render) {
+    std::lock_guard lock(m_mutex);
+    if (area.isEmpty())
+        return true;
+    const xcb_screen_t* screen = screenAt(m_connection, m_screenNumber);
+    if (!screen || xcb_connection_has_error(m_connection) || !rootIsRgb32(m_connection, screen))
+        return false;
+    const auto id = static_cast<xcb_window_t>(window);
+    // Pixels go in as the root's: a window of another depth takes them another way.
+    xcb_get_geometry_reply_t* geometry =
+        xcb_get_geometry_reply(m_connection, xcb_get_geometry(m_connection, id), nullptr);
+    const bool sameDepth = geometry && geometry->depth == screen->root_depth;
+    std::free(geometry);
+    if (!sameDepth)
+        return false;
+    if (!m_gc) {
+        m_gc = xcb_generate_id(m_connection);
+        const std::uint32_t noExposures = 0;
+        xcb_create_gc(m_connection, m_gc, screen->root, XCB_GC_GRAPHICS_EXPOSURES, &noExposures);
+    }
+
+    const Segment* segment = sharedSegment();
+    const std::size_t rowBytes = std::size_t(area.width()) * 4;
+    // Without shared memory each band travels in a request of its own, within the limit.
+    const std::size_t requestBytes =
+        std::size_t(xcb_get_maximum_request_length(m_connection)) * 4 - 64;
+    const std::size_t bandBytes = segment ? segment->size : std::min(segmentBytes, requestBytes);
+    const int rowsPerBand = int(std::max<std::size_t>(1, bandBytes / rowBytes));
+    ImageBuffer::Bytes local;
+    if (!segment) {
+        local = ImageBuffer::bytes(rowBytes * std::size_t(std::min(rowsPerBand, area.height())));
+        if (!local)
+            return false;
+    }
+    auto* memory = segment ? static_cast<uchar*>(segment->address) : local.get();
+    for (int y = 0; y < area.height(); y += rowsPerBand) {
+        const int rows = std::min(rowsPerBand, area.height() - y);
+        const QRect band(area.x(), area.y() + y, area.width(), rows);
+        QImage pixels(memory, band.width(), rows, qsizetype(rowBytes), QImage::Format_RGB32);
+        render(pixels, band);
+        const auto w = static_cast<uint16_t>(band.width());
+        const auto h = static_cast<uint16_t>(rows);
+        const auto x = static_cast<int16_t>(band.x());
+        const auto top = static_cast<int16_t>(band.y());
+        // Checked: the reply also says the server is done with the memory for the next band.
+        const xcb_void_cookie_t cookie =
+            segment ? xcb_shm_put_image_checked(m_connection, id, m_gc, w, h, 0, 0, w, h, x, top,
+                                                screen->root_depth, XCB_IMAGE_FORMAT_Z_PIXMAP, 0,
+                                                segment->xid, 0)
+                    : xcb_put_image_checked(m_connection, XCB_IMAGE_FORMAT_Z_PIXMAP, id, m_gc, w, h,
+                                            x, top, 0, screen->root_depth,
+                                            std::uint32_t(rowBytes) * rows, memory);
+        if (xcb_generic_error_t* error = xcb_request_check(m_connection, cookie)) {
+            std::free(error);
+            return false;
+        }
+    }
+    return true;
 }
 
 } // namespace kestrova

@@ -1,7 +1,10 @@
 #pragma once
 
 #include "CaptureBackend.h"
+#include "ImageRecycler.h"
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -11,7 +14,8 @@ struct xcb_connection_t;
 namespace kestrova {
 
 // Reads screen pixels straight from the X server, through shared memory where the
-// server offers it (several times faster than a plain get-image on 4K screens).
+// server offers it (several times faster than a plain get-image on 4K screens), and
+// writes the overlay's pixels straight into its windows the same way.
 class X11CaptureBackend final : public CaptureBackend {
 public:
     // A connection of its own, so captures can run on any thread. Fails when no X
@@ -26,30 +30,32 @@ public:
     bool isCompositing() const override;
     QString failureHint() const override;
     void releaseCaches() override;
+    bool paintsWindows() const override;
+    bool paintWindow(WId window, const QRect& area, const BandRender& render) override;
     // Whether captures go through shared memory: the server has it and can reach ours.
     bool sharesMemory() const;
 
-    // A shared memory segment the server writes captures into. Images read from it keep
-    // it alive and mark it busy; once they are gone it is used again, which saves the
-    // ~100 ms a fresh 4K segment costs the server to fault in.
+private:
+    // The small shared memory segment screens pass through, kept for good.
     struct Segment;
 
-private:
     X11CaptureBackend(xcb_connection_t* connection, int screenNumber);
-    std::shared_ptr<Segment> freeSegment(std::size_t bytes);
-    using SharedRead = Expected<QImage> (X11CaptureBackend::*)(const QRect&);
-    Expected<QImage> grabThrough(const QRect& nativeRect, SharedRead read);
+    Segment* sharedSegment();
+    Expected<QImage> grabInto(const QRect& nativeRect,
+                              const std::function<QImage(QSize, QImage::Format)>& make);
     Expected<QRect> checkArea(const QRect& nativeRect) const;
     [[nodiscard]] Status readInto(const Segment& segment, const QRect& area);
-    Expected<QImage> grabShared(const QRect& area);
-    Expected<QImage> grabInStrips(const QRect& area);
-    Expected<QImage> grabPlain(const QRect& area);
+    [[nodiscard]] Status readInStrips(const Segment& segment, const QRect& area, QImage& image);
+    [[nodiscard]] Status readPlain(const QRect& area, QImage& image);
 
     mutable std::mutex m_mutex;
     xcb_connection_t* m_connection;
     int m_screenNumber;
     bool m_hasShm = false;
-    std::vector<std::shared_ptr<Segment>> m_segments;
+    std::unique_ptr<Segment> m_segment;
+    std::uint32_t m_gc = 0;
+    // The last captures' memory, for the next capture until kestrova falls idle.
+    ImageRecycler m_stills;
 };
 
 } // namespace kestrova
