@@ -64,6 +64,8 @@ std::shared_ptr<CaptureBackend> Backends::loadCapture() {
 Backends Backends::load() {
     Backends backends;
     backends.capture = loadCapture();
+    if (backends.capture)
+        backends.capture->prepare();
     const QString platform = QGuiApplication::platformName();
     if (platform == QLatin1String("xcb"))
         backends.hotKeys = X11HotKeyBackend::create();

@@ -7,6 +7,7 @@
 #include "VeilPainter.h"
 
 #include <QKeyEvent>
+#include <QWindow>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPaintEvent>
@@ -117,8 +118,11 @@ QPaintEngine* SelectionView::paintEngine() const {
 void SelectionView::paintEvent(QPaintEvent* event) {
     const bool whole = (QRegion(rect()) - event->region()).isEmpty();
     if (m_direct) {
-        // A native window is reported exposed twice as it is mapped (once for the
-        // mapping, once by the display server), each asking for the whole screen again.
+        // Pixels written into a window not shown yet are dropped; it is painted when it
+        // is. And a native window is reported exposed twice as it is mapped (once for
+        // the mapping, once by the display server), each asking for the whole screen.
+        if (!windowHandle() || !windowHandle()->isExposed())
+            return;
         if (whole && m_paintedWhole && m_mappingRepeat) {
             m_mappingRepeat = false;
             return;

@@ -43,6 +43,9 @@ public:
     virtual QString failureHint() const = 0;
     virtual QUrl settingsUrl() const { return {}; }
 
+    // Readies, once at start, what every capture of a long-running kestrova uses, so
+    // that no capture waits for it.
+    virtual void prepare() {}
     // Gives back memory kept to make the next capture faster (the application is idle).
     virtual void releaseCaches() {}
 

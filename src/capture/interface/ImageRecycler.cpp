@@ -1,7 +1,6 @@
 #include "ImageRecycler.h"
 
 #include "ImageBuffer.h"
-#include "Prefault.h"
 
 #include <algorithm>
 #include <mutex>
@@ -81,7 +80,6 @@ QImage ImageRecycler::make(QSize size, QImage::Format format) {
         block.bytes = bytes;
         if (!block.data)
             return {};
-        prefault(block.data, bytes);
     }
     return QImage(block.data, size.width(), size.height(), bytesPerLine, format, giveBack,
                   new Loan{m_state, block});

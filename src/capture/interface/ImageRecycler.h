@@ -18,7 +18,8 @@ public:
     ImageRecycler(const ImageRecycler&) = delete;
     ImageRecycler& operator=(const ImageRecycler&) = delete;
 
-    // An uninitialised image, in kept memory where some fits, else as ImageBuffer::make.
+    // An uninitialised image, in kept memory where some fits, else in fresh memory that
+    // can take huge pages, whose pages come as they are first written.
     QImage make(QSize size, QImage::Format format);
     // Gives back everything kept.
     void clear();

@@ -1,7 +1,7 @@
 #include "Prefault.h"
 
 #include <cstdint>
-#include <thread>
+#include <system_error>
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -34,9 +34,26 @@ void prefault(void* address, std::size_t bytes) {
         return;
     }
     const std::uintptr_t middle = (start + (end - start) / 2) / page * page;
-    std::thread other(populate, middle, end);
+    const PrefaultInBackground other(reinterpret_cast<void*>(middle), end - middle);
     populate(start, middle);
-    other.join();
+}
+
+PrefaultInBackground::PrefaultInBackground(void* address, std::size_t bytes) {
+    if (!address || bytes == 0)
+        return;
+    const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    const auto start = reinterpret_cast<std::uintptr_t>(address) / page * page;
+    const auto end = (reinterpret_cast<std::uintptr_t>(address) + bytes + page - 1) / page * page;
+    try {
+        m_thread = std::thread(populate, start, end);
+    } catch (const std::system_error&) {
+        // No thread now: the pages come one by one as they are written.
+    }
+}
+
+PrefaultInBackground::~PrefaultInBackground() {
+    if (m_thread.joinable())
+        m_thread.join();
 }
 
 } // namespace kestrova

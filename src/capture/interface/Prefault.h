@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <thread>
 
 namespace kestrova {
 
@@ -10,5 +11,18 @@ namespace kestrova {
 // everything else done with them. Only worth it for memory about to be written whole.
 // Does nothing where the kernel cannot do this; the pages then come as before.
 void prefault(void* address, std::size_t bytes);
+
+// The same on another thread while the caller goes on writing elsewhere; the pages are
+// all there once it is destroyed. Where no thread can be had, the pages come as written.
+class PrefaultInBackground final {
+public:
+    PrefaultInBackground(void* address, std::size_t bytes);
+    ~PrefaultInBackground();
+    PrefaultInBackground(const PrefaultInBackground&) = delete;
+    PrefaultInBackground& operator=(const PrefaultInBackground&) = delete;
+
+private:
+    std::thread m_thread;
+};
 
 } // namespace kestrova

@@ -102,6 +102,25 @@ X11CaptureBackend::~X11CaptureBackend() {
     xcb_disconnect(m_connection);
 }
 
+// The segment is made now and the server writes it whole once, which has the system
+// supply its pages (~5 ms) before anyone waits for a capture. They are the server's
+// work: this process maps them only as it reads its first capture.
+void X11CaptureBackend::prepare() {
+    std::lock_guard lock(m_mutex);
+    const xcb_screen_t* screen = screenAt(m_connection, m_screenNumber);
+    const Segment* segment = sharedSegment();
+    if (!screen || !segment || !rootIsRgb32(m_connection, screen))
+        return;
+    const std::size_t rowBytes = std::size_t(screen->width_in_pixels) * 4;
+    const auto rows = static_cast<uint16_t>(
+        std::min<std::size_t>(screen->height_in_pixels, segment->size / rowBytes));
+    std::free(xcb_shm_get_image_reply(
+        m_connection,
+        xcb_shm_get_image(m_connection, screen->root, 0, 0, screen->width_in_pixels, rows, ~0u,
+                          XCB_IMAGE_FORMAT_Z_PIXMAP, segment->xid, 0),
+        nullptr));
+}
+
 void X11CaptureBackend::releaseCaches() {
     m_stills.clear();
 }
@@ -207,38 +226,49 @@ bool X11CaptureBackend::sharesMemory() const {
     return m_hasShm;
 }
 
-// Has the server write an area of the root into the start of a segment.
-Status X11CaptureBackend::readInto(const Segment& segment, const QRect& area) {
-    const xcb_screen_t* screen = screenAt(m_connection, m_screenNumber);
-    xcb_generic_error_t* error = nullptr;
-    xcb_shm_get_image_reply_t* reply = xcb_shm_get_image_reply(
-        m_connection,
-        xcb_shm_get_image(m_connection, screen->root, static_cast<int16_t>(area.x()),
-                          static_cast<int16_t>(area.y()), static_cast<uint16_t>(area.width()),
-                          static_cast<uint16_t>(area.height()), ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP,
-                          segment.xid, 0),
-        &error);
-    if (!reply) {
-        const int code = error ? error->error_code : 0;
-        std::free(error);
-        return xError("read the screen", code);
-    }
-    std::free(reply);
-    return std::nullopt;
-}
-
 // The screen passes through the small segment a strip at a time into memory of this
-// process's own, which can take huge pages.
+// process's own, which can take huge pages. The segment's halves take turns: the server
+// writes the next strip into one while this copies the last out of the other.
 Status X11CaptureBackend::readInStrips(const Segment& segment, const QRect& area, QImage& image) {
+    const xcb_screen_t* screen = screenAt(m_connection, m_screenNumber);
+    const std::size_t half = segment.size / 2;
     const std::size_t rowBytes = std::size_t(area.width()) * 4;
-    const int rowsPerStrip = int(std::max<std::size_t>(1, segment.size / rowBytes));
-    for (int y = 0; y < area.height(); y += rowsPerStrip) {
+    const int rowsPerStrip = int(std::max<std::size_t>(1, half / rowBytes));
+    const int strips = (area.height() + rowsPerStrip - 1) / rowsPerStrip;
+    const auto request = [&](int strip) {
+        const int y = strip * rowsPerStrip;
         const int rows = std::min(rowsPerStrip, area.height() - y);
-        if (const Status failed =
-                readInto(segment, QRect(area.x(), area.y() + y, area.width(), rows)))
-            return failed;
-        ImageBuffer::putOpaqueRows(image, y, static_cast<const std::uint32_t*>(segment.address),
-                                   rows);
+        return xcb_shm_get_image(m_connection, screen->root, static_cast<int16_t>(area.x()),
+                                 static_cast<int16_t>(area.y() + y),
+                                 static_cast<uint16_t>(area.width()), static_cast<uint16_t>(rows),
+                                 ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, segment.xid,
+                                 std::uint32_t(half * std::size_t(strip % 2)));
+    };
+    // The pages of the picture's second half are supplied meanwhile on another thread.
+    const std::size_t firstHalf = std::size_t(image.sizeInBytes()) / 2;
+    const PrefaultInBackground pages(image.bits() + firstHalf,
+                                     std::size_t(image.sizeInBytes()) - firstHalf);
+    xcb_shm_get_image_cookie_t pending[2] = {request(0), {}};
+    for (int strip = 0; strip < strips; ++strip) {
+        if (strip + 1 < strips)
+            pending[(strip + 1) % 2] = request(strip + 1);
+        xcb_generic_error_t* error = nullptr;
+        xcb_shm_get_image_reply_t* reply =
+            xcb_shm_get_image_reply(m_connection, pending[strip % 2], &error);
+        if (!reply) {
+            if (strip + 1 < strips)
+                xcb_discard_reply(m_connection, pending[(strip + 1) % 2].sequence);
+            const int code = error ? error->error_code : 0;
+            std::free(error);
+            return xError("read the screen", code);
+        }
+        std::free(reply);
+        const int y = strip * rowsPerStrip;
+        ImageBuffer::putOpaqueRows(
+            image, y,
+            reinterpret_cast<const std::uint32_t*>(static_cast<const uchar*>(segment.address) +
+                                                   half * std::size_t(strip % 2)),
+            std::min(rowsPerStrip, area.height() - y));
     }
     return std::nullopt;
 }
@@ -298,10 +328,13 @@ bool X11CaptureBackend::paintWindow(WId window, const QRect& area, const BandRen
 
     const Segment* segment = sharedSegment();
     const std::size_t rowBytes = std::size_t(area.width()) * 4;
-    // Without shared memory each band travels in a request of its own, within the limit.
+    // With shared memory the segment's halves take turns: this renders a band into one
+    // while the server copies the last out of the other. Without it each band travels
+    // in a request of its own, within the server's limit.
     const std::size_t requestBytes =
         std::size_t(xcb_get_maximum_request_length(m_connection)) * 4 - 64;
-    const std::size_t bandBytes = segment ? segment->size : std::min(segmentBytes, requestBytes);
+    const std::size_t bandBytes =
+        segment ? segment->size / 2 : std::min(segmentBytes / 2, requestBytes);
     const int rowsPerBand = int(std::max<std::size_t>(1, bandBytes / rowBytes));
     ImageBuffer::Bytes local;
     if (!segment) {
@@ -309,30 +342,46 @@ bool X11CaptureBackend::paintWindow(WId window, const QRect& area, const BandRen
         if (!local)
             return false;
     }
-    auto* memory = segment ? static_cast<uchar*>(segment->address) : local.get();
-    for (int y = 0; y < area.height(); y += rowsPerBand) {
-        const int rows = std::min(rowsPerBand, area.height() - y);
-        const QRect band(area.x(), area.y() + y, area.width(), rows);
-        QImage pixels(memory, band.width(), rows, qsizetype(rowBytes), QImage::Format_RGB32);
-        render(pixels, band);
-        const auto w = static_cast<uint16_t>(band.width());
-        const auto h = static_cast<uint16_t>(rows);
-        const auto x = static_cast<int16_t>(band.x());
-        const auto top = static_cast<int16_t>(band.y());
-        // Checked: the reply also says the server is done with the memory for the next band.
-        const xcb_void_cookie_t cookie =
-            segment ? xcb_shm_put_image_checked(m_connection, id, m_gc, w, h, 0, 0, w, h, x, top,
-                                                screen->root_depth, XCB_IMAGE_FORMAT_Z_PIXMAP, 0,
-                                                segment->xid, 0)
-                    : xcb_put_image_checked(m_connection, XCB_IMAGE_FORMAT_Z_PIXMAP, id, m_gc, w, h,
-                                            x, top, 0, screen->root_depth,
-                                            std::uint32_t(rowBytes) * rows, memory);
-        if (xcb_generic_error_t* error = xcb_request_check(m_connection, cookie)) {
+    xcb_void_cookie_t pending[2] = {};
+    bool waiting[2] = {false, false};
+    bool failed = false;
+    const auto settle = [&](int half) {
+        if (!waiting[half])
+            return;
+        waiting[half] = false;
+        if (xcb_generic_error_t* error = xcb_request_check(m_connection, pending[half])) {
             std::free(error);
-            return false;
+            failed = true;
         }
+    };
+    for (int y = 0, band = 0; y < area.height() && !failed; y += rowsPerBand, ++band) {
+        const int half = segment ? band % 2 : 0;
+        settle(half); // the server is done with this half's last band
+        if (failed)
+            break;
+        const int rows = std::min(rowsPerBand, area.height() - y);
+        const QRect place(area.x(), area.y() + y, area.width(), rows);
+        uchar* memory = segment
+                            ? static_cast<uchar*>(segment->address) + bandBytes * std::size_t(half)
+                            : local.get();
+        QImage pixels(memory, place.width(), rows, qsizetype(rowBytes), QImage::Format_RGB32);
+        render(pixels, place);
+        const auto w = static_cast<uint16_t>(place.width());
+        const auto h = static_cast<uint16_t>(rows);
+        const auto x = static_cast<int16_t>(place.x());
+        const auto top = static_cast<int16_t>(place.y());
+        pending[half] = segment ? xcb_shm_put_image_checked(
+                                      m_connection, id, m_gc, w, h, 0, 0, w, h, x, top,
+                                      screen->root_depth, XCB_IMAGE_FORMAT_Z_PIXMAP, 0,
+                                      segment->xid, std::uint32_t(bandBytes * std::size_t(half)))
+                                : xcb_put_image_checked(m_connection, XCB_IMAGE_FORMAT_Z_PIXMAP, id,
+                                                        m_gc, w, h, x, top, 0, screen->root_depth,
+                                                        std::uint32_t(rowBytes) * rows, memory);
+        waiting[half] = true;
     }
-    return true;
+    settle(0);
+    settle(1);
+    return !failed;
 }
 
 } // namespace kestrova

@@ -29,6 +29,7 @@ public:
     Expected<QImage> grabOnce(const QRect& nativeRect) override;
     bool isCompositing() const override;
     QString failureHint() const override;
+    void prepare() override;
     void releaseCaches() override;
     bool paintsWindows() const override;
     bool paintWindow(WId window, const QRect& area, const BandRender& render) override;
@@ -44,7 +45,6 @@ private:
     Expected<QImage> grabInto(const QRect& nativeRect,
                               const std::function<QImage(QSize, QImage::Format)>& make);
     Expected<QRect> checkArea(const QRect& nativeRect) const;
-    [[nodiscard]] Status readInto(const Segment& segment, const QRect& area);
     [[nodiscard]] Status readInStrips(const Segment& segment, const QRect& area, QImage& image);
     [[nodiscard]] Status readPlain(const QRect& area, QImage& image);
 
