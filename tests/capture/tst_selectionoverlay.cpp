@@ -74,11 +74,13 @@ int differing(const QImage& shown, const QImage& expected, const QRect& area, co
     return count;
 }
 
-// The X server's backend, counting the whole screens painted into overlay windows.
+// The X server's backend, counting the whole screens painted into overlay windows, or
+// refusing to paint them as a window of another depth would.
 class CountingBackend final : public CaptureBackend {
 public:
     explicit CountingBackend(std::shared_ptr<CaptureBackend> real) : m_real(std::move(real)) {}
     int wholeScreens = 0;
+    bool refuses = false;
 
     Expected<QImage> grab(const QRect& nativeRect) override { return m_real->grab(nativeRect); }
     bool isCompositing() const override { return m_real->isCompositing(); }
@@ -89,7 +91,7 @@ public:
         wholeScreens += std::any_of(screens.begin(), screens.end(), [&](const QScreen* screen) {
             return area == QRect(QPoint(0, 0), ScreenInfo::of(screen).pixelSize());
         });
-        return m_real->paintWindow(window, area, render);
+        return !refuses && m_real->paintWindow(window, area, render);
     }
 
 private:
@@ -290,6 +292,27 @@ private slots:
         pool.clear();
         for (const auto& window : kept)
             QVERIFY(!window);
+    }
+
+    // Where the display will not take the pixels straight into the windows, the overlay
+    // paints as other windows do, and shows the same.
+    void aDisplayRefusingDirectPixelsStillShowsTheVeil() {
+        setPatternedRoot();
+        QTest::qWait(200);
+        const QRect root(0, 0, 5120, 1440);
+        QImage veiled = m_backend->grab(root).value().convertToFormat(QImage::Format_RGB32);
+        QPainter(&veiled).fillRect(veiled.rect(), QColor::fromRgbF(0, 0, 0, 0.35f));
+        const auto refusing = std::make_shared<CountingBackend>(m_backend);
+        refusing->refuses = true;
+        m_capture.setBackend(refusing);
+        Outcome outcome;
+        auto controller = begin(outcome);
+        QTest::qWait(200);
+        QVERIFY(refusing->wholeScreens > 0);
+        QCOMPARE(differing(m_backend->grab(root).value(), veiled, root, {}), 0);
+        xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
+        QVERIFY(test::waitUntil([&] { return outcome.called; }));
+        m_capture.setBackend(m_backend);
     }
 
     // Painting a whole screen is the bulk of the work before the overlay shows: each

@@ -28,15 +28,19 @@ void copyOpaque(std::uint32_t* to, const std::uint32_t* from, int pixels) {
 
 } // namespace
 
-QImage ImageBuffer::make(QSize size, QImage::Format format) {
+qsizetype ImageBuffer::bytesPerLine(QSize size, QImage::Format format) {
     if (size.isEmpty())
-        return {};
+        return 0;
     // The pixel format's own bit count leaves out padding (RGB666 stores 18 bits in 24):
     // the depth QImage itself allocates for is the one to trust.
     const int depth = QImage(1, 1, format).depth();
-    if (depth == 0)
+    return ((qsizetype(size.width()) * depth + 31) / 32) * 4;
+}
+
+QImage ImageBuffer::make(QSize size, QImage::Format format) {
+    const qsizetype bytesPerLine = ImageBuffer::bytesPerLine(size, format);
+    if (bytesPerLine == 0)
         return {};
-    const qsizetype bytesPerLine = ((qsizetype(size.width()) * depth + 31) / 32) * 4;
     const std::size_t bytes = std::size_t(bytesPerLine) * std::size_t(size.height());
     if (bytes < worthIt)
         return QImage(size, format);

@@ -13,6 +13,8 @@ namespace kestrova {
 // small pages; these are backed by transparent huge pages where the system offers them.
 class ImageBuffer final {
 public:
+    // The row length an image of this size and format has; 0 for none.
+    static qsizetype bytesPerLine(QSize size, QImage::Format format);
     // An uninitialised image of the given size.
     static QImage make(QSize size, QImage::Format format);
     // A deep copy of part of an image, in a buffer as above (for any format; RGB32

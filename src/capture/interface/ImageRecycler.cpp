@@ -53,12 +53,9 @@ ImageRecycler::~ImageRecycler() {
 }
 
 QImage ImageRecycler::make(QSize size, QImage::Format format) {
-    if (size.isEmpty())
+    const qsizetype bytesPerLine = ImageBuffer::bytesPerLine(size, format);
+    if (bytesPerLine == 0)
         return {};
-    const int depth = QImage(1, 1, format).depth();
-    if (depth == 0)
-        return {};
-    const qsizetype bytesPerLine = ((qsizetype(size.width()) * depth + 31) / 32) * 4;
     const std::size_t bytes = std::size_t(bytesPerLine) * std::size_t(size.height());
     Block block;
     {

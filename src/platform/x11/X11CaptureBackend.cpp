@@ -114,11 +114,11 @@ void X11CaptureBackend::prepare() {
     const std::size_t rowBytes = std::size_t(screen->width_in_pixels) * 4;
     const auto rows = static_cast<uint16_t>(
         std::min<std::size_t>(screen->height_in_pixels, segment->size / rowBytes));
-    std::free(xcb_shm_get_image_reply(
-        m_connection,
-        xcb_shm_get_image(m_connection, screen->root, 0, 0, screen->width_in_pixels, rows, ~0u,
-                          XCB_IMAGE_FORMAT_Z_PIXMAP, segment->xid, 0),
-        nullptr));
+    std::free(xcb_shm_get_image_reply(m_connection,
+                                      xcb_shm_get_image(m_connection, screen->root, 0, 0,
+                                                        screen->width_in_pixels, rows, ~0u,
+                                                        XCB_IMAGE_FORMAT_Z_PIXMAP, segment->xid, 0),
+                                      nullptr));
 }
 
 void X11CaptureBackend::releaseCaches() {
@@ -314,12 +314,16 @@ bool X11CaptureBackend::paintWindow(WId window, const QRect& area, const BandRen
         return false;
     const auto id = static_cast<xcb_window_t>(window);
     // Pixels go in as the root's: a window of another depth takes them another way.
-    xcb_get_geometry_reply_t* geometry =
-        xcb_get_geometry_reply(m_connection, xcb_get_geometry(m_connection, id), nullptr);
-    const bool sameDepth = geometry && geometry->depth == screen->root_depth;
-    std::free(geometry);
-    if (!sameDepth)
-        return false;
+    // Asked once per window, not at every move of a drag.
+    if (id != m_rootDepthWindow) {
+        xcb_get_geometry_reply_t* geometry =
+            xcb_get_geometry_reply(m_connection, xcb_get_geometry(m_connection, id), nullptr);
+        const bool sameDepth = geometry && geometry->depth == screen->root_depth;
+        std::free(geometry);
+        if (!sameDepth)
+            return false;
+        m_rootDepthWindow = id;
+    }
     if (!m_gc) {
         m_gc = xcb_generate_id(m_connection);
         const std::uint32_t noExposures = 0;

@@ -54,6 +54,7 @@ private:
     bool m_hasShm = false;
     std::unique_ptr<Segment> m_segment;
     std::uint32_t m_gc = 0;
+    std::uint32_t m_rootDepthWindow = 0; // the last window found to have the root's depth
     // The last captures' memory, for the next capture until kestrova falls idle.
     ImageRecycler m_stills;
 };
