@@ -7,11 +7,11 @@
 #include "VeilPainter.h"
 
 #include <QKeyEvent>
-#include <QWindow>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPaintEvent>
 #include <QScreen>
+#include <QWindow>
 
 #include <algorithm>
 
