@@ -151,26 +151,20 @@ void SelectionView::paintEvent(QPaintEvent* event) {
 bool SelectionView::paintDirectly(const QRegion& region) {
     const double scale = devicePixelRatioF();
     const QRect window(QPoint(0, 0), (QSizeF(size()) * scale).toSize());
-    const WId id = winId();
-    for (const QRect& part : region) {
-        const QRect pixels = QRectF(QPointF(part.topLeft()) * scale, QSizeF(part.size()) * scale)
-                                 .toAlignedRect()
-                                 .intersected(window);
-        const bool painted =
-            m_direct->paintWindow(id, pixels, [&](QImage& band, const QRect& area) {
-                band.setDevicePixelRatio(scale);
-                const QPointF origin = QPointF(area.topLeft()) / scale;
-                QPainter painter(&band);
-                painter.translate(-origin);
-                // All that shows in the band, so that none of its pixels is left as the
-                // memory had it.
-                paint(painter,
-                      QRegion(QRectF(origin, QSizeF(area.size()) / scale).toAlignedRect()));
-            });
-        if (!painted)
-            return false;
-    }
-    return true;
+    QRegion pixels;
+    for (const QRect& part : region)
+        pixels += QRectF(QPointF(part.topLeft()) * scale, QSizeF(part.size()) * scale)
+                      .toAlignedRect()
+                      .intersected(window);
+    return m_direct->paintWindow(winId(), pixels, [&](QImage& band, const QRect& area) {
+        band.setDevicePixelRatio(scale);
+        const QPointF origin = QPointF(area.topLeft()) / scale;
+        QPainter painter(&band);
+        painter.translate(-origin);
+        // All that shows in the band, so that none of its pixels is left as the memory
+        // had it.
+        paint(painter, QRegion(QRectF(origin, QSizeF(area.size()) / scale).toAlignedRect()));
+    });
 }
 
 void SelectionView::paint(QPainter& painter, const QRegion& region) {

@@ -86,10 +86,10 @@ public:
     bool isCompositing() const override { return m_real->isCompositing(); }
     QString failureHint() const override { return m_real->failureHint(); }
     bool paintsWindows() const override { return m_real->paintsWindows(); }
-    bool paintWindow(WId window, const QRect& area, const BandRender& render) override {
+    bool paintWindow(WId window, const QRegion& area, const BandRender& render) override {
         const QList<QScreen*> screens = QGuiApplication::screens();
         wholeScreens += std::any_of(screens.begin(), screens.end(), [&](const QScreen* screen) {
-            return area == QRect(QPoint(0, 0), ScreenInfo::of(screen).pixelSize());
+            return area == QRegion(QRect(QPoint(0, 0), ScreenInfo::of(screen).pixelSize()));
         });
         return !refuses && m_real->paintWindow(window, area, render);
     }

@@ -12,7 +12,7 @@ void CaptureBackend::grabStills(const std::vector<ScreenInfo>& screens, StillsDo
     done(std::move(stills));
 }
 
-bool CaptureBackend::paintWindow(WId, const QRect&, const BandRender&) {
+bool CaptureBackend::paintWindow(WId, const QRegion&, const BandRender&) {
     return false;
 }
 

@@ -5,6 +5,7 @@
 
 #include <QImage>
 #include <QRect>
+#include <QRegion>
 #include <QString>
 #include <QUrl>
 #include <qwindowdefs.h>
@@ -58,7 +59,7 @@ public:
     // Returns false when the window cannot be painted this way; the caller must then
     // paint it as usual.
     using BandRender = std::function<void(QImage& band, const QRect& area)>;
-    virtual bool paintWindow(WId window, const QRect& area, const BandRender& render);
+    virtual bool paintWindow(WId window, const QRegion& area, const BandRender& render);
 
 protected:
     CaptureBackend() = default;

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 #include <sys/ipc.h>
 #include <sys/shm.h>
@@ -305,7 +306,7 @@ bool X11CaptureBackend::paintsWindows() const {
     return true;
 }
 
-bool X11CaptureBackend::paintWindow(WId window, const QRect& area, const BandRender& render) {
+bool X11CaptureBackend::paintWindow(WId window, const QRegion& area, const BandRender& render) {
     std::lock_guard lock(m_mutex);
     if (area.isEmpty())
         return true;
@@ -330,61 +331,74 @@ bool X11CaptureBackend::paintWindow(WId window, const QRect& area, const BandRen
         xcb_create_gc(m_connection, m_gc, screen->root, XCB_GC_GRAPHICS_EXPOSURES, &noExposures);
     }
 
+    // With shared memory, bands follow each other round the segment: the server copies
+    // the last ones while this renders the next, and the small rectangles of a drag move
+    // all go before a single wait. Without it each band travels in a request of its
+    // own, within the server's limit.
     const Segment* segment = sharedSegment();
-    const std::size_t rowBytes = std::size_t(area.width()) * 4;
-    // With shared memory the segment's halves take turns: this renders a band into one
-    // while the server copies the last out of the other. Without it each band travels
-    // in a request of its own, within the server's limit.
     const std::size_t requestBytes =
         std::size_t(xcb_get_maximum_request_length(m_connection)) * 4 - 64;
     const std::size_t bandBytes =
         segment ? segment->size / 2 : std::min(segmentBytes / 2, requestBytes);
-    const int rowsPerBand = int(std::max<std::size_t>(1, bandBytes / rowBytes));
     ImageBuffer::Bytes local;
     if (!segment) {
-        local = ImageBuffer::bytes(rowBytes * std::size_t(std::min(rowsPerBand, area.height())));
+        local = ImageBuffer::bytes(bandBytes);
         if (!local)
             return false;
     }
-    xcb_void_cookie_t pending[2] = {};
-    bool waiting[2] = {false, false};
-    bool failed = false;
-    const auto settle = [&](int half) {
-        if (!waiting[half])
-            return;
-        waiting[half] = false;
-        if (xcb_generic_error_t* error = xcb_request_check(m_connection, pending[half])) {
-            std::free(error);
-            failed = true;
-        }
+    struct Put {
+        std::size_t from, to;
+        xcb_void_cookie_t cookie;
     };
-    for (int y = 0, band = 0; y < area.height() && !failed; y += rowsPerBand, ++band) {
-        const int half = segment ? band % 2 : 0;
-        settle(half); // the server is done with this half's last band
-        if (failed)
-            break;
-        const int rows = std::min(rowsPerBand, area.height() - y);
-        const QRect place(area.x(), area.y() + y, area.width(), rows);
-        uchar* memory = segment
-                            ? static_cast<uchar*>(segment->address) + bandBytes * std::size_t(half)
-                            : local.get();
-        QImage pixels(memory, place.width(), rows, qsizetype(rowBytes), QImage::Format_RGB32);
-        render(pixels, place);
-        const auto w = static_cast<uint16_t>(place.width());
-        const auto h = static_cast<uint16_t>(rows);
-        const auto x = static_cast<int16_t>(place.x());
-        const auto top = static_cast<int16_t>(place.y());
-        pending[half] = segment ? xcb_shm_put_image_checked(
-                                      m_connection, id, m_gc, w, h, 0, 0, w, h, x, top,
-                                      screen->root_depth, XCB_IMAGE_FORMAT_Z_PIXMAP, 0,
-                                      segment->xid, std::uint32_t(bandBytes * std::size_t(half)))
-                                : xcb_put_image_checked(m_connection, XCB_IMAGE_FORMAT_Z_PIXMAP, id,
-                                                        m_gc, w, h, x, top, 0, screen->root_depth,
-                                                        std::uint32_t(rowBytes) * rows, memory);
-        waiting[half] = true;
+    std::vector<Put> pending;
+    bool failed = false;
+    // Waits until the server is done with the puts reading [from, to) and all before.
+    const auto settle = [&](std::size_t from, std::size_t to) {
+        const auto last = std::find_if(pending.rbegin(), pending.rend(), [&](const Put& put) {
+            return put.from < to && from < put.to;
+        });
+        const auto done = last.base();
+        for (auto it = pending.begin(); it != done; ++it) {
+            if (xcb_generic_error_t* error = xcb_request_check(m_connection, it->cookie)) {
+                std::free(error);
+                failed = true;
+            }
+        }
+        pending.erase(pending.begin(), done);
+    };
+    std::size_t cursor = 0;
+    for (const QRect& rect : area) {
+        const std::size_t rowBytes = std::size_t(rect.width()) * 4;
+        const int rowsPerBand = int(std::max<std::size_t>(1, bandBytes / rowBytes));
+        for (int y = 0; y < rect.height() && !failed; y += rowsPerBand) {
+            const int rows = std::min(rowsPerBand, rect.height() - y);
+            const std::size_t bytes = rowBytes * std::size_t(rows);
+            if (!segment || cursor + bytes > segment->size)
+                cursor = 0;
+            settle(cursor, cursor + bytes);
+            if (failed)
+                break;
+            const QRect place(rect.x(), rect.y() + y, rect.width(), rows);
+            uchar* memory = segment ? static_cast<uchar*>(segment->address) + cursor : local.get();
+            QImage pixels(memory, place.width(), rows, qsizetype(rowBytes), QImage::Format_RGB32);
+            render(pixels, place);
+            const auto w = static_cast<uint16_t>(place.width());
+            const auto h = static_cast<uint16_t>(rows);
+            const auto x = static_cast<int16_t>(place.x());
+            const auto top = static_cast<int16_t>(place.y());
+            const xcb_void_cookie_t cookie =
+                segment
+                    ? xcb_shm_put_image_checked(m_connection, id, m_gc, w, h, 0, 0, w, h, x, top,
+                                                screen->root_depth, XCB_IMAGE_FORMAT_Z_PIXMAP, 0,
+                                                segment->xid, std::uint32_t(cursor))
+                    : xcb_put_image_checked(m_connection, XCB_IMAGE_FORMAT_Z_PIXMAP, id, m_gc, w, h,
+                                            x, top, 0, screen->root_depth, std::uint32_t(bytes),
+                                            memory);
+            pending.push_back({cursor, cursor + bytes, cookie});
+            cursor += bytes;
+        }
     }
-    settle(0);
-    settle(1);
+    settle(0, std::numeric_limits<std::size_t>::max());
     return !failed;
 }
 

@@ -32,7 +32,7 @@ public:
     void prepare() override;
     void releaseCaches() override;
     bool paintsWindows() const override;
-    bool paintWindow(WId window, const QRect& area, const BandRender& render) override;
+    bool paintWindow(WId window, const QRegion& area, const BandRender& render) override;
     // Whether captures go through shared memory: the server has it and can reach ours.
     bool sharesMemory() const;
 
