@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QPainter>
@@ -8,6 +10,14 @@
 #include <QWidget>
 
 #include <unistd.h>
+
+// Waits, handling events meanwhile (the desktop window repaints what overlays uncover).
+inline void pause(int ms) {
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
 
 // What the benchmarks run kestrova on: an X server of their own, sized like the
 // screenshot, with that screenshot shown over all of it as a desktop would be.

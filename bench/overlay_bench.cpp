@@ -45,13 +45,6 @@
 
 namespace {
 
-void pause(int ms) {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms)
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
-}
-
 int run(const QString& program, const QStringList& arguments, QByteArray* out = nullptr) {
     QProcess p;
     p.start(program, arguments);

@@ -33,13 +33,6 @@
 
 namespace {
 
-void pause(int ms) {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-}
-
 // Milliseconds from start to the end of `program arguments`, or -1 when it failed.
 double timed(const QString& program, const QStringList& arguments,
              const QProcessEnvironment& environment) {

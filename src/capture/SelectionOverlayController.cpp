@@ -88,6 +88,7 @@ void SelectionOverlayController::begin(Completion completion) {
 
 void SelectionOverlayController::present(const QList<QScreen*>& screens,
                                          const std::vector<QImage>& stills) {
+    const std::shared_ptr<CaptureBackend> backend = m_capture.backend();
     for (qsizetype i = 0; i < screens.size(); ++i) {
         QScreen* screen = screens[i];
         const QImage still = std::size_t(i) < stills.size() ? stills[i] : QImage();
@@ -100,7 +101,6 @@ void SelectionOverlayController::present(const QList<QScreen*>& screens,
         auto* view = new SelectionView(screen, still);
         // A still can go straight into the window: no screen-sized drawing memory to be
         // supplied before the screen dims.
-        const auto backend = m_capture.backend();
         const bool direct = !still.isNull() && backend && backend->paintsWindows();
         window->setPaintedDirectly(direct);
         if (direct)
