@@ -12,6 +12,7 @@
 #include "CanvasRenderer.h"
 #include "EditorView.h"
 #include "EditorWindowController.h"
+#include "ScreenshotEncoder.h"
 #include "ScreenshotWriter.h"
 #include "Settings.h"
 
@@ -54,8 +55,8 @@ Stats timed(const std::function<void()>& step) {
 }
 
 // A few annotations of each kind, so that flattening has something to draw.
-std::vector<std::shared_ptr<Annotation>> annotationsFor(const ScreenInfo& screen,
-                                                        const QRectF& all) {
+std::vector<std::shared_ptr<const Annotation>> annotationsFor(const ScreenInfo& screen,
+                                                              const QRectF& all) {
     EditorView view(QImage(16, 16, QImage::Format_RGB32), screen, all, QColor(Qt::red), 4);
     for (int i = 0; i < 20; ++i) {
         view.canvas().setActiveTool(static_cast<Tool>(i % 6));
@@ -87,9 +88,9 @@ QString benchFiles(const QImage& capture, double scale, const QString& folder) {
         QImageWriter(&buffer, "png").write(flat);
     });
     const Stats ownEncode =
-        timed([&] { ownPng = ScreenshotWriter::encode(flat, ImageFormat::png).value(); });
+        timed([&] { ownPng = ScreenshotEncoder::encode(flat, ImageFormat::png).value(); });
     const Stats jpgEncode =
-        timed([&] { ownJpg = ScreenshotWriter::encode(flat, ImageFormat::jpg).value(); });
+        timed([&] { ownJpg = ScreenshotEncoder::encode(flat, ImageFormat::jpg).value(); });
     const Stats qtWhole = timed([&] {
         QByteArray bytes;
         QBuffer buffer(&bytes);
@@ -134,7 +135,8 @@ QString benchEditor(const QImage& capture, const QString& folder) {
     for (int i = 0; i < runs; ++i) {
         EditorWindowController editor(writer);
         bool dismissed = false;
-        editor.present(capture, screen, all, [&] { dismissed = true; });
+        QObject::connect(&editor, &EditorWindowController::onDismiss, [&] { dismissed = true; });
+        editor.present(capture, screen, all);
         if (!QTest::qWaitForWindowExposed(editor.window()))
             std::fprintf(stderr, "the editor did not show\n");
         QTest::qWait(300);

@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFutureWatcher>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -95,9 +96,11 @@ int main(int argc, char** argv) {
     PortalCaptureBackend backend;
     for (int i = 0; i < rounds; ++i) {
         QEventLoop loop;
+        QFutureWatcher<CaptureBackend::Stills> answer;
+        QObject::connect(&answer, &QFutureWatcherBase::finished, &loop, &QEventLoop::quit);
         QElapsedTimer timer;
         timer.start();
-        backend.grabStills(screens, [&](Expected<std::vector<QImage>>) { loop.quit(); });
+        answer.setFuture(backend.grabStills(screens));
         loop.exec();
         portal.push_back(timer.nsecsElapsed() / 1e6);
     }

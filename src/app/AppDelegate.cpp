@@ -1,4 +1,5 @@
 #include "AppDelegate.h"
+#include "Log.h"
 
 #include "CaptureError.h"
 
@@ -6,6 +7,7 @@
 #include "EditorWindowController.h"
 #include "LaunchAtLogin.h"
 #include "LaunchAtLoginAlert.h"
+#include "ScreenshotFile.h"
 #include "ScreenshotWriter.h"
 #include "SelectionOverlayController.h"
 #include "Settings.h"
@@ -23,8 +25,6 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QUrl>
-
-#include <cstdio>
 
 namespace kestrova {
 
@@ -86,9 +86,8 @@ void AppDelegate::setupStatusItem() {
                     m_menu->popup(m_statusItem->geometry().bottomLeft());
             });
     if (!QSystemTrayIcon::isSystemTrayAvailable()) {
-        std::fprintf(stderr, "kestrova: no system tray is available; the hot key and "
-                             "`kestrova --capture` still work\n");
-        std::fflush(stderr);
+        qCWarning(lcApp, "no system tray is available; the hot key and `kestrova --capture` "
+                         "still work");
     }
     m_statusItem->show();
 }
@@ -121,11 +120,9 @@ void AppDelegate::refreshLaunchAtLoginItem() {
 void AppDelegate::registerHotKey() {
     const Settings& settings = Settings::shared();
     if (settings.hasHotKey()) {
-        QPointer<AppDelegate> self(this);
-        m_hotKey.registerHotKey(settings.hotKeyCode(), settings.hotKeyModifiers(), [self] {
-            if (self)
-                self->beginCapture();
-        });
+        // The manager is the delegate's own: it cannot call after the delegate is gone.
+        m_hotKey.registerHotKey(settings.hotKeyCode(), settings.hotKeyModifiers(),
+                                [this] { beginCapture(); });
     } else {
         m_hotKey.unregister();
     }
@@ -144,27 +141,23 @@ void AppDelegate::beginCapture() {
     m_idle.stop();
     auto* overlay = new SelectionOverlayController(m_capture, this, &m_overlayWindows);
     m_overlay = overlay;
-    QPointer<AppDelegate> self(this);
-    overlay->onCaptureFailed = [self](const Error& error) {
-        if (self)
-            self->presentCaptureError(error);
-    };
-    overlay->begin([self, overlay](std::optional<SelectionResult> result) {
-        if (self && self->m_overlay == overlay) {
-            self->m_overlay = nullptr;
+    connect(overlay, &SelectionOverlayController::onCaptureFailed, this,
+            &AppDelegate::presentCaptureError);
+    // The overlay is the delegate's child: its completion never outlives the delegate.
+    overlay->begin([this, overlay](std::optional<SelectionResult> result) {
+        if (m_overlay == overlay) {
+            m_overlay = nullptr;
             overlay->deleteLater(); // it is still on the stack that reports the result
         }
-        if (!self)
-            return;
         // The overlay held the keyboard; an editor it covered takes it back.
-        if (self->m_editor)
-            self->m_editor->regainKeyboard();
+        if (m_editor)
+            m_editor->regainKeyboard();
         if (!result) {
-            self->becameIdle();
-            self->bringBackFailedSave();
+            becameIdle();
+            bringBackFailedSave();
             return;
         }
-        self->handleSelection(result->screen, result->rect);
+        handleSelection(result->screen, result->rect);
     });
 }
 
@@ -190,28 +183,26 @@ void AppDelegate::presentEditor(const QImage& image, QScreen* screen, const QRec
         return; // an editor is open: this capture is dropped
     auto* editor = new EditorWindowController(m_writer, this);
     m_editor = editor;
-    QPointer<AppDelegate> self(this);
-    editor->onSaving = [self, editor] {
+    connect(editor, &EditorWindowController::onSaving, this, [this, editor] {
         // Gone from the screen while its file is written: the next capture may start.
-        if (self && self->m_editor == editor) {
-            self->m_editor = nullptr;
-            self->becameIdle();
-        }
-    };
-    editor->onSaveFailed = [self, editor] {
-        if (!self)
-            return;
-        self->m_failedSaves.emplace_back(editor);
-        self->bringBackFailedSave();
-    };
-    editor->present(image, screen, selection, [self, editor] {
-        editor->deleteLater();
-        if (self && self->m_editor == editor) {
-            self->m_editor = nullptr;
-            self->becameIdle();
-            self->bringBackFailedSave();
+        if (m_editor == editor) {
+            m_editor = nullptr;
+            becameIdle();
         }
     });
+    connect(editor, &EditorWindowController::onSaveFailed, this, [this, editor] {
+        m_failedSaves.emplace_back(editor);
+        bringBackFailedSave();
+    });
+    connect(editor, &EditorWindowController::onDismiss, this, [this, editor] {
+        editor->deleteLater();
+        if (m_editor == editor) {
+            m_editor = nullptr;
+            becameIdle();
+            bringBackFailedSave();
+        }
+    });
+    editor->present(image, screen, selection);
 }
 
 // A failed save's editor comes back as soon as the screen is free: never over an
@@ -260,7 +251,7 @@ void AppDelegate::presentCaptureError(const Error& error) {
 
 void AppDelegate::openFolder() {
     const Expected<QString> folder =
-        ScreenshotWriter::saveDirectory(Settings::shared().saveFolderURL());
+        ScreenshotFile::saveDirectory(Settings::shared().saveFolderURL());
     if (!folder)
         return;
     QDesktopServices::openUrl(QUrl::fromLocalFile(folder.value()));
@@ -269,11 +260,8 @@ void AppDelegate::openFolder() {
 void AppDelegate::openSettings() {
     if (!m_settingsWindow) {
         m_settingsWindow = std::make_unique<SettingsWindowController>();
-        QPointer<AppDelegate> self(this);
-        m_settingsWindow->onLaunchAtLoginChanged = [self] {
-            if (self)
-                self->refreshLaunchAtLoginItem();
-        };
+        connect(m_settingsWindow.get(), &SettingsWindowController::onLaunchAtLoginChanged, this,
+                &AppDelegate::refreshLaunchAtLoginItem);
     }
     m_settingsWindow->show();
 }

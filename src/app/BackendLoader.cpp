@@ -1,4 +1,5 @@
 #include "BackendLoader.h"
+#include "Log.h"
 
 #include "PortalCaptureBackend.h"
 #include "PortalHotKeyBackend.h"
@@ -8,7 +9,6 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 
-#include <cstdio>
 #include <cstdlib>
 
 namespace kestrova {
@@ -50,10 +50,9 @@ std::shared_ptr<CaptureBackend> Backends::loadCapture() {
     const QString platform = QGuiApplication::platformName();
     if (platform == QLatin1String("xcb")) {
         if (isSet("WAYLAND_DISPLAY"))
-            std::fprintf(stderr,
-                         "kestrova: running through XWayland, which shows only X11 windows: "
-                         "screenshots will miss Wayland windows. Install qt6-wayland (or "
-                         "unset QT_QPA_PLATFORM) for the Wayland session\n");
+            qCWarning(lcApp, "running through XWayland, which shows only X11 windows: "
+                             "screenshots will miss Wayland windows. Install qt6-wayland (or "
+                             "unset QT_QPA_PLATFORM) for the Wayland session");
         return X11CaptureBackend::connect();
     }
     if (platform == QLatin1String("wayland"))
@@ -64,6 +63,8 @@ std::shared_ptr<CaptureBackend> Backends::loadCapture() {
 Backends Backends::load() {
     Backends backends;
     backends.capture = loadCapture();
+    qCDebug(lcApp) << "platform" << QGuiApplication::platformName()
+                   << (backends.capture ? "reads the screen" : "cannot read the screen");
     if (backends.capture)
         backends.capture->prepare();
     const QString platform = QGuiApplication::platformName();
@@ -72,10 +73,10 @@ Backends Backends::load() {
     else if (platform == QLatin1String("wayland"))
         backends.hotKeys = std::make_unique<PortalHotKeyBackend>();
     else
-        std::fprintf(stderr,
-                     "kestrova: screen capture and the global hot key need an X11 or Wayland "
-                     "session (this one is \"%s\")\n",
-                     qPrintable(platform));
+        qCWarning(lcApp,
+                  "screen capture and the global hot key need an X11 or Wayland session (this "
+                  "one is \"%s\")",
+                  qPrintable(platform));
     if (!backends.hotKeys)
         backends.hotKeys = std::make_unique<NullHotKeyBackend>();
     return backends;

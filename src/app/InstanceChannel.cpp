@@ -194,8 +194,8 @@ void InstanceChannel::serve(QLocalSocket* socket) {
         socket->write(command ? "ok\n" : "error\n");
         socket->flush();
         socket->disconnectFromServer();
-        if (command && onCommand)
-            onCommand(*command);
+        if (command)
+            emit onCommand(*command);
     });
     timer->start(connectionTimeoutMs);
 }

@@ -3,7 +3,6 @@
 #include <QObject>
 #include <QString>
 
-#include <functional>
 #include <optional>
 
 class QLocalServer;
@@ -45,7 +44,9 @@ public:
     // another instance already serves (or the socket cannot be made).
     bool listen();
 
-    std::function<void(Command)> onCommand;
+signals:
+    // A command from another kestrova process.
+    void onCommand(kestrova::InstanceChannel::Command command);
 
 private:
     void accept();

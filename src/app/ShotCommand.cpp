@@ -3,6 +3,8 @@
 #include "BackendLoader.h"
 #include "CaptureError.h"
 #include "CaptureService.h"
+#include "ClipboardImage.h"
+#include "ScreenshotEncoder.h"
 #include "ScreenshotWriter.h"
 #include "Settings.h"
 #include "ShotTarget.h"
@@ -12,6 +14,7 @@
 #include <QCursor>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QFutureWatcher>
 #include <QProcess>
 #include <QSaveFile>
 #include <QScreen>
@@ -59,17 +62,18 @@ bool writeAll(int fd, const QByteArray& bytes) {
 }
 
 // The screens' stills, waiting for a backend that answers later (a desktop portal).
-Expected<std::vector<QImage>> stillsOf(CaptureBackend& backend,
-                                       const std::vector<ScreenInfo>& screens) {
-    std::optional<Expected<std::vector<QImage>>> answer;
-    QEventLoop loop;
-    backend.grabStills(screens, [&](Expected<std::vector<QImage>> stills) {
-        answer = std::move(stills);
-        loop.quit();
-    });
-    if (!answer)
+CaptureBackend::Stills stillsOf(CaptureBackend& backend, const std::vector<ScreenInfo>& screens) {
+    const QFuture<CaptureBackend::Stills> answer = backend.grabStills(screens);
+    if (!answer.isFinished()) {
+        QEventLoop loop;
+        QFutureWatcher<CaptureBackend::Stills> watcher;
+        QObject::connect(&watcher, &QFutureWatcherBase::finished, &loop, &QEventLoop::quit);
+        watcher.setFuture(answer);
         loop.exec();
-    return std::move(*answer);
+    }
+    if (answer.resultCount() == 0)
+        return CaptureError::make(CaptureError::Kind::cancelled);
+    return answer.result();
 }
 
 // A screenshot's resolution: one pixel per point.
@@ -242,7 +246,7 @@ int ShotCommand::run(int& argc, char** argv, const Options& options) {
             std::fprintf(stderr, "%s\n", qPrintable(saved.value()));
         return finish(success);
     }
-    const Expected<QByteArray> bytes = ScreenshotWriter::encode(shot.value(), format);
+    const Expected<QByteArray> bytes = ScreenshotEncoder::encode(shot.value(), format);
     if (!bytes)
         return finish(fail(badOutput, bytes.error().description));
     const auto written = [&](const QString& where) {
@@ -284,7 +288,7 @@ int ShotCommand::run(int& argc, char** argv, const Options& options) {
         return written(QFileInfo(*options.output).absoluteFilePath());
     }
     {
-        ScreenshotWriter::offerOnClipboard(shot.value(), bytes.value());
+        ClipboardImage::offer(shot.value(), bytes.value());
         QClipboard* clipboard = QGuiApplication::clipboard();
         const int status = written(QStringLiteral("the clipboard"));
         // The command has returned; this process only serves the clipboard now, and

@@ -2,6 +2,7 @@
 #include "BackendLoader.h"
 #include "CaptureService.h"
 #include "InstanceChannel.h"
+#include "Log.h"
 #include "ScreenshotWriter.h"
 #include "ShotCommand.h"
 
@@ -31,37 +32,18 @@ constexpr char usage[] =
     "       kestrova (--screen [N|NAME|all] | --region X,Y,W,H)\n"
     "                [--output FILE|- | --clipboard] [--delay S] [--verbose]\n";
 
-constexpr char help[] =
+constexpr char description[] =
     "Take screenshots of a screen region, annotate them, copy or save them.\n"
     "\n"
     "Without options kestrova starts in the tray; the hot key or Capture Region in its\n"
     "menu dims the screens for a selection. A second start only says it is running.\n"
     "\n"
-    "  --capture             start a capture in the running kestrova (starting it if needed)\n"
-    "  --settings            open the settings window\n"
-    "  --quit                end the running kestrova\n"
-    "\n"
-    "Screenshots without the editor, for scripts and key bindings (no tray or running\n"
-    "kestrova needed; the picture is taken at each screen's full resolution):\n"
-    "  --screen [N|NAME|all] the screen under the pointer (the first screen where programs\n"
-    "                        cannot read the pointer), screen N (from 0, in the order\n"
-    "                        kestrova lists them), the output NAME (such as HDMI-1), or all\n"
-    "                        screens as arranged; where their scales differ the picture\n"
-    "                        uses the largest, as the compositor's own screenshots do\n"
-    "  --region X,Y,W,H      a rectangle of the desktop in logical pixels (as xrandr or\n"
-    "                        swaymsg give the screens' positions), on one screen\n"
-    "  --output FILE         write FILE (.png, .jpg or .jpeg; a file already there is\n"
-    "                        replaced whole, in one step; its folder must exist)\n"
-    "  --output -            write a PNG to standard output (never to a terminal)\n"
-    "  --clipboard           put the PNG on the clipboard; on X11 a kestrova process serves\n"
-    "                        it until another program takes the clipboard, on Wayland wl-copy\n"
-    "                        does. Without --output or --clipboard the picture goes to the\n"
-    "                        save folder under a new name, as the editor's Save does\n"
-    "  --delay S             wait S seconds (0 to 60) first; also with --capture\n"
-    "  --verbose             say on standard error where the picture went\n"
-    "\n"
-    "  --version             show the version\n"
-    "  -h, --help            show this help\n"
+    "--screen and --region take screenshots without the editor, for scripts and key\n"
+    "bindings (no tray or running kestrova needed; the picture is taken at each screen's\n"
+    "full resolution). Without --output or --clipboard the picture goes to the save folder\n"
+    "under a new name, as the editor's Save does.";
+
+constexpr char epilogue[] =
     "\n"
     "Exit status: 0 done; 1 the running kestrova does not answer; 2 the command line is\n"
     "not understood; 3 no such screen, or a region that is empty, outside every screen or\n"
@@ -88,17 +70,46 @@ Options parseOptions(QStringList arguments) {
             arguments[i] = QStringLiteral("--screen=");
     }
     QCommandLineParser parser;
-    const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")}, {});
-    const QCommandLineOption version(QStringLiteral("version"), {});
-    const QCommandLineOption capture(QStringLiteral("capture"), {});
-    const QCommandLineOption settings(QStringLiteral("settings"), {});
-    const QCommandLineOption quit(QStringLiteral("quit"), {});
-    const QCommandLineOption screen(QStringLiteral("screen"), {}, QStringLiteral("N|NAME|all"));
-    const QCommandLineOption region(QStringLiteral("region"), {}, QStringLiteral("X,Y,W,H"));
-    const QCommandLineOption output(QStringLiteral("output"), {}, QStringLiteral("FILE"));
-    const QCommandLineOption clipboard(QStringLiteral("clipboard"), {});
-    const QCommandLineOption delay(QStringLiteral("delay"), {}, QStringLiteral("S"));
-    const QCommandLineOption verbose(QStringLiteral("verbose"), {});
+    const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
+                                        QStringLiteral("Show this help."));
+    const QCommandLineOption version(QStringLiteral("version"),
+                                     QStringLiteral("Show the version."));
+    const QCommandLineOption capture(
+        QStringLiteral("capture"),
+        QStringLiteral("Start a capture in the running kestrova (starting it if needed)."));
+    const QCommandLineOption settings(QStringLiteral("settings"),
+                                      QStringLiteral("Open the settings window."));
+    const QCommandLineOption quit(QStringLiteral("quit"),
+                                  QStringLiteral("End the running kestrova."));
+    const QCommandLineOption screen(
+        QStringLiteral("screen"),
+        QStringLiteral("The screen under the pointer (the first screen where programs cannot "
+                       "read the pointer), screen N (from 0, in the order kestrova lists them), "
+                       "the output NAME (such as HDMI-1), or all screens as arranged; where "
+                       "their scales differ the picture uses the largest, as the compositor's "
+                       "own screenshots do."),
+        QStringLiteral("N|NAME|all"));
+    const QCommandLineOption region(
+        QStringLiteral("region"),
+        QStringLiteral("A rectangle of the desktop in logical pixels (as xrandr or swaymsg "
+                       "give the screens' positions), on one screen."),
+        QStringLiteral("X,Y,W,H"));
+    const QCommandLineOption output(
+        QStringLiteral("output"),
+        QStringLiteral("Write FILE (.png, .jpg or .jpeg; a file already there is replaced "
+                       "whole, in one step; its folder must exist), or with - a PNG to "
+                       "standard output (never to a terminal)."),
+        QStringLiteral("FILE|-"));
+    const QCommandLineOption clipboard(
+        QStringLiteral("clipboard"),
+        QStringLiteral("Put the PNG on the clipboard; on X11 a kestrova process serves it until "
+                       "another program takes the clipboard, on Wayland wl-copy does."));
+    const QCommandLineOption delay(QStringLiteral("delay"),
+                                   QStringLiteral("Wait S seconds (0 to 60) first; also with "
+                                                  "--capture."),
+                                   QStringLiteral("S"));
+    const QCommandLineOption verbose(
+        QStringLiteral("verbose"), QStringLiteral("Say on standard error where the picture went."));
     parser.addOptions({helpOption, version, capture, settings, quit, screen, region, output,
                        clipboard, delay, verbose});
 
@@ -108,7 +119,10 @@ Options parseOptions(QStringList arguments) {
         return usageError(QStringLiteral("unexpected argument '%1'")
                               .arg(parser.positionalArguments().constFirst()));
     if (parser.isSet(helpOption)) {
-        std::printf("%s\n%s", usage, help);
+        parser.setApplicationDescription(QLatin1String(description));
+        // The parser's own usage line knows neither the requests nor how they combine.
+        const QString options = parser.helpText();
+        std::printf("%s%s%s", usage, qPrintable(options.mid(options.indexOf(u'\n'))), epilogue);
         return {Request::run, 0, {}};
     }
     if (parser.isSet(version)) {
@@ -200,6 +214,7 @@ std::optional<int> handOver(Request request) {
 } // namespace
 
 int main(int argc, char** argv) {
+    installLogFormat();
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
@@ -246,21 +261,22 @@ int main(int argc, char** argv) {
     // being written waits for the file.
     ScreenshotWriter writer;
     AppDelegate delegate(std::move(backends.hotKeys), capture, writer);
-    channel.onCommand = [&delegate](InstanceChannel::Command command) {
-        switch (command) {
-        case InstanceChannel::Command::ping:
-            break;
-        case InstanceChannel::Command::capture:
-            delegate.beginCapture();
-            break;
-        case InstanceChannel::Command::settings:
-            delegate.openSettings();
-            break;
-        case InstanceChannel::Command::quit:
-            delegate.quit();
-            break;
-        }
-    };
+    QObject::connect(&channel, &InstanceChannel::onCommand, &delegate,
+                     [&delegate](InstanceChannel::Command command) {
+                         switch (command) {
+                         case InstanceChannel::Command::ping:
+                             break;
+                         case InstanceChannel::Command::capture:
+                             delegate.beginCapture();
+                             break;
+                         case InstanceChannel::Command::settings:
+                             delegate.openSettings();
+                             break;
+                         case InstanceChannel::Command::quit:
+                             delegate.quit();
+                             break;
+                         }
+                     });
     delegate.applicationDidFinishLaunching();
     if (options.request == Request::capture)
         QTimer::singleShot(0, &delegate, &AppDelegate::beginCapture);

@@ -63,17 +63,16 @@ bool KeyableWindow::event(QEvent* event) {
             prefaultDrawingMemory();
         }
         break;
-    case QEvent::UpdateLater:
-        // Qt asks a window that was shown to paint itself once more, and that request can
-        // arrive after the window has already been painted whole: a full screen for
-        // nothing, while the display server is still busy showing the first.
-        if (m_paintedWhole)
-            return true;
-        break;
     default:
+        if (isRepeatedPaintRequest(event, m_paintedWhole))
+            return true;
         break;
     }
     return QWidget::event(event);
+}
+
+bool KeyableWindow::isRepeatedPaintRequest(const QEvent* event, bool paintedWhole) {
+    return event->type() == QEvent::UpdateLater && paintedWhole;
 }
 
 // A full-screen window's first paint writes all of its drawing memory, tens of

@@ -39,6 +39,12 @@ public:
     void setPaintedDirectly(bool direct);
     QPaintEngine* paintEngine() const override;
 
+    // Qt asks a widget that was shown to paint itself once more, and that request can
+    // arrive after it has already been painted whole: nothing has changed then, and a
+    // second full-screen paint would only compete with the display server showing the
+    // first. True for such a request, which the widget should drop.
+    static bool isRepeatedPaintRequest(const QEvent* event, bool paintedWhole);
+
 protected:
     bool event(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;

@@ -3,6 +3,10 @@
 #include "CaptureError.h"
 #include "ImageBuffer.h"
 
+#include <QFutureSynchronizer>
+#include <QtConcurrent/QtConcurrentRun>
+#include <QThread>
+
 #include <libdeflate.h>
 
 #include <algorithm>
@@ -10,7 +14,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <thread>
 #include <vector>
 
 namespace kestrova {
@@ -31,14 +34,37 @@ void put32(std::uint8_t* at, std::uint32_t v) {
     at[3] = static_cast<std::uint8_t>(v);
 }
 
-// Appends a chunk whose data already stands at `out + 8` (length and type go before it,
-// the CRC after it); returns the chunk's whole size.
-std::size_t sealChunk(std::uint8_t* out, const char (&type)[5], std::size_t length) {
-    put32(out, static_cast<std::uint32_t>(length));
-    std::memcpy(out + 4, type, 4);
-    put32(out + 8 + length, libdeflate_crc32(0, out + 4, length + 4));
-    return length + 12;
-}
+// Lays PNG chunks out one after another in memory sized in advance: each chunk's data
+// is written in place (or compressed straight into it), then sealed with its length
+// before it and its CRC after it.
+class ChunkWriter final {
+public:
+    static constexpr std::size_t signatureBytes = 8;
+    // The whole size of a chunk with `data` bytes of data.
+    static constexpr std::size_t bytes(std::size_t data) { return 4 + 4 + data + 4; }
+
+    explicit ChunkWriter(std::uint8_t* out) : m_out(out) {
+        constexpr std::uint8_t signature[signatureBytes] = {0x89, 'P',  'N',  'G',
+                                                            '\r', '\n', 0x1a, '\n'};
+        std::memcpy(m_out, signature, signatureBytes);
+        m_size = signatureBytes;
+    }
+    // Where the next chunk's data goes.
+    std::uint8_t* data() const { return m_out + m_size + 8; }
+    // Seals the next chunk, of this type, whose `length` bytes of data are in place.
+    void seal(const char (&type)[5], std::size_t length) {
+        std::uint8_t* chunk = m_out + m_size;
+        put32(chunk, static_cast<std::uint32_t>(length));
+        std::memcpy(chunk + 4, type, 4);
+        put32(chunk + 8 + length, libdeflate_crc32(0, chunk + 4, length + 4));
+        m_size += bytes(length);
+    }
+    std::size_t size() const { return m_size; }
+
+private:
+    std::uint8_t* m_out;
+    std::size_t m_size = 0;
+};
 
 // One row's pixels as PNG bytes: RGB or RGBA, 8 bits each, straight alpha.
 void unpackRow(const QImage& image, int y, bool alpha, std::uint8_t* out) {
@@ -176,17 +202,21 @@ Expected<QByteArray> PngWriter::encode(const QImage& source, const Options& opti
         return CaptureError::make(CaptureError::Kind::encodeFailed);
 
     // Rows are independent once the row above is known: split them among the cores.
-    const int cores = options.threads > 0 ? options.threads
-                                          : std::max(1, int(std::thread::hardware_concurrency()));
+    const int cores =
+        options.threads > 0 ? options.threads : std::max(1, QThread::idealThreadCount());
     const int parts = std::clamp(h / 64, 1, cores);
-    std::vector<std::thread> helpers;
-    for (int p = 1; p < parts; ++p)
-        helpers.emplace_back(filterRows, std::cref(image), alpha, options.filter,
-                             int(std::int64_t(h) * p / parts),
-                             int(std::int64_t(h) * (p + 1) / parts), raw.get());
-    filterRows(image, alpha, options.filter, 0, h / parts, raw.get());
-    for (std::thread& t : helpers)
-        t.join();
+    {
+        // Waits for every part when it goes, however this block is left.
+        QFutureSynchronizer<void> helpers;
+        for (int p = 1; p < parts; ++p) {
+            const int from = int(std::int64_t(h) * p / parts);
+            const int to = int(std::int64_t(h) * (p + 1) / parts);
+            helpers.addFuture(QtConcurrent::run([&image, alpha, &options, from, to, &raw] {
+                filterRows(image, alpha, options.filter, from, to, raw.get());
+            }));
+        }
+        filterRows(image, alpha, options.filter, 0, h / parts, raw.get());
+    }
 
     const std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor(
         libdeflate_alloc_compressor(std::clamp(options.level, 1, 12)));
@@ -194,40 +224,45 @@ Expected<QByteArray> PngWriter::encode(const QImage& source, const Options& opti
         return CaptureError::make(CaptureError::Kind::encodeFailed);
     const std::size_t bound = libdeflate_zlib_compress_bound(compressor.get(), rawBytes);
 
-    // Signature, IHDR, pHYs, IDAT (one chunk: its length field holds up to 2^31 - 1), IEND.
-    constexpr std::size_t head = 8 + (12 + 13) + (12 + 9);
-    if (bound > 0x7fffffffu - head - 24)
+    // Signature, IHDR, sRGB, pHYs, IDAT (one chunk: its length field holds up to
+    // 2^31 - 1), IEND. The deflate stream is written straight into the file's memory.
+    constexpr std::size_t before = ChunkWriter::signatureBytes + ChunkWriter::bytes(13) +
+                                   ChunkWriter::bytes(1) + ChunkWriter::bytes(9);
+    constexpr std::size_t after = ChunkWriter::bytes(0);
+    if (bound > 0x7fffffffu - before - ChunkWriter::bytes(0) - after)
         return CaptureError::make(CaptureError::Kind::encodeFailed);
-    const auto file = ImageBuffer::bytes(head + 12 + bound + 12);
-    if (!file)
-        return CaptureError::make(CaptureError::Kind::encodeFailed);
-    std::uint8_t* out = file.get();
-    constexpr std::uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-    std::memcpy(out, signature, 8);
-    std::size_t at = 8;
+    QByteArray file(qsizetype(before + ChunkWriter::bytes(bound) + after), Qt::Uninitialized);
+    ChunkWriter chunks(reinterpret_cast<std::uint8_t*>(file.data()));
 
-    std::uint8_t* ihdr = out + at + 8;
+    std::uint8_t* ihdr = chunks.data();
     put32(ihdr, static_cast<std::uint32_t>(w));
     put32(ihdr + 4, static_cast<std::uint32_t>(h));
     ihdr[8] = 8;                        // bits per channel
     ihdr[9] = alpha ? 6 : 2;            // RGBA or RGB
     ihdr[10] = ihdr[11] = ihdr[12] = 0; // deflate, standard filters, no interlace
-    at += sealChunk(out + at, "IHDR", 13);
+    chunks.seal("IHDR", 13);
 
-    std::uint8_t* phys = out + at + 8;
+    // The display's pixels, as every desktop treats them: sRGB, perceptual intent.
+    chunks.data()[0] = 0;
+    chunks.seal("sRGB", 1);
+
+    std::uint8_t* phys = chunks.data();
     const auto dpm = static_cast<std::uint32_t>(std::max(1, options.dotsPerMeter));
     put32(phys, dpm);
     put32(phys + 4, dpm);
     phys[8] = 1; // per metre
-    at += sealChunk(out + at, "pHYs", 9);
+    chunks.seal("pHYs", 9);
 
     const std::size_t packed =
-        libdeflate_zlib_compress(compressor.get(), raw.get(), rawBytes, out + at + 8, bound);
+        libdeflate_zlib_compress(compressor.get(), raw.get(), rawBytes, chunks.data(), bound);
     if (packed == 0)
         return CaptureError::make(CaptureError::Kind::encodeFailed);
-    at += sealChunk(out + at, "IDAT", packed);
-    at += sealChunk(out + at, "IEND", 0);
-    return QByteArray(reinterpret_cast<const char*>(out), static_cast<qsizetype>(at));
+    chunks.seal("IDAT", packed);
+    chunks.seal("IEND", 0);
+    // Shrinking gives the unused end of the bound back without copying what is kept.
+    file.truncate(qsizetype(chunks.size()));
+    file.squeeze();
+    return file;
 }
 
 } // namespace kestrova

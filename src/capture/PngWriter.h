@@ -9,8 +9,8 @@
 namespace kestrova {
 
 // A PNG encoder made for speed on screen-sized images: rows are filtered on all cores,
-// then compressed in one pass by libdeflate. Output is plain PNG (IHDR, pHYs, IDAT,
-// IEND), 8 bits per channel, RGB for opaque images and RGBA otherwise.
+// then compressed in one pass by libdeflate. Output is plain PNG (IHDR, sRGB, pHYs,
+// IDAT, IEND), 8 bits per channel, RGB for opaque images and RGBA otherwise.
 class PngWriter final {
 public:
     // How each row is filtered before compression.

@@ -2,6 +2,7 @@
 
 #include "Expected.h"
 #include "ImageFormat.h"
+#include "ScreenshotFile.h"
 
 #include <QByteArray>
 #include <QFuture>
@@ -14,9 +15,9 @@
 
 namespace kestrova {
 
-// Delivers finished screenshots: makes their pixels, encodes them, writes them into the
-// save folder under a new name without ever replacing or half-writing a file, and
-// puts them on the clipboard. The work runs on the writer's own threads, so the
+// Delivers finished screenshots in the background: makes their pixels, encodes them
+// (ScreenshotEncoder), writes them into the save folder (ScreenshotFile) or puts them
+// on the clipboard (ClipboardImage). The work runs on the writer's own threads, so the
 // caller (the editor) can be gone at once. The application owns one; destroying it
 // waits for the files still being written.
 class ScreenshotWriter final {
@@ -30,11 +31,7 @@ public:
     // there is nothing to make. Runs on the writer's threads.
     using Render = std::function<std::optional<QImage>()>;
 
-    enum class TemporaryFile {
-        unnamed, // O_TMPFILE, linked under its name when complete (a named file where the
-                 // file system has no unnamed ones)
-        named,   // a hidden file in the folder, renamed when complete
-    };
+    using TemporaryFile = ScreenshotFile::TemporaryFile;
 
     ScreenshotWriter();
     ~ScreenshotWriter();
@@ -48,19 +45,12 @@ public:
     // clipboard keeps what it had, and so it does when they cannot be made: the failure
     // is the future's result. Nothing waits: a client that pastes gets what is ready.
     QFuture<Status> copyToClipboard(Render render);
-    // The screenshot and its PNG bytes on the clipboard, at once (on the GUI thread).
-    static void offerOnClipboard(const QImage& image, const QByteArray& png);
     // Blocks until every save and copy started so far has finished.
     void waitForDone();
 
-    // The steps, each usable on any thread.
+    // Encodes and writes into the folder (made when missing) at once, on any thread.
     static Expected<QString> save(const QImage& image, const Target& target,
                                   TemporaryFile method = TemporaryFile::unnamed);
-    // PNG (kestrova's fast encoder) or JPEG at quality 90.
-    static Expected<QByteArray> encode(const QImage& image, ImageFormat format);
-    // The folder, created with its parents when missing.
-    static Expected<QString> saveDirectory(const QString& folder);
-    static QString timestamp();
 
 private:
     QThreadPool m_pool;

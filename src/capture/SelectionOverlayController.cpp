@@ -3,9 +3,11 @@
 #include "CaptureError.h"
 #include "CaptureService.h"
 #include "KeyableWindow.h"
+#include "Log.h"
 #include "OverlayWindowPool.h"
 #include "SelectionView.h"
 
+#include <QFutureWatcher>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QTimer>
@@ -55,39 +57,56 @@ void SelectionOverlayController::begin(Completion completion) {
     std::vector<ScreenInfo> infos;
     for (const QScreen* screen : screens)
         infos.push_back(ScreenInfo::of(screen));
-    QPointer<SelectionOverlayController> self(this);
-    QList<QPointer<QScreen>> asked(screens.cbegin(), screens.cend());
-    backend->grabStills(infos, [self, asked](Expected<std::vector<QImage>> stills) {
-        if (!self || self->m_finished)
-            return;
-        if (!stills) {
-            if (!CaptureError::is(stills.error(), CaptureError::Kind::cancelled) &&
-                self->onCaptureFailed)
-                self->onCaptureFailed(stills.error());
-            self->finish(nullptr, std::nullopt);
-            return;
-        }
-        // Screens unplugged while the images were taken are left out.
-        QList<QScreen*> screens;
-        std::vector<QImage> images;
-        const QList<QScreen*> current = QGuiApplication::screens();
-        for (qsizetype i = 0; i < asked.size(); ++i) {
-            if (asked[i] && current.contains(asked[i].data())) {
-                screens.append(asked[i]);
-                images.push_back(std::size_t(i) < stills.value().size() ? stills.value()[i]
-                                                                        : QImage());
-            }
-        }
-        if (screens.isEmpty()) {
-            self->finish(nullptr, std::nullopt);
-            return;
-        }
-        self->present(screens, images);
+    const QList<QPointer<QScreen>> asked(screens.cbegin(), screens.cend());
+    const QFuture<CaptureBackend::Stills> stills = backend->grabStills(infos);
+    if (stills.isFinished()) { // read at once: no round through the event loop
+        stillsTaken(asked, stills);
+        return;
+    }
+    auto* watcher = new QFutureWatcher<CaptureBackend::Stills>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, asked] {
+        watcher->deleteLater();
+        stillsTaken(asked, watcher->future());
     });
+    watcher->setFuture(stills);
+}
+
+void SelectionOverlayController::stillsTaken(const QList<QPointer<QScreen>>& asked,
+                                             const QFuture<CaptureBackend::Stills>& answer) {
+    if (m_finished)
+        return;
+    if (answer.resultCount() == 0) { // the backend went away without an answer
+        finish(nullptr, std::nullopt);
+        return;
+    }
+    const CaptureBackend::Stills stills = answer.result();
+    if (!stills) {
+        if (!CaptureError::is(stills.error(), CaptureError::Kind::cancelled))
+            emit onCaptureFailed(stills.error());
+        finish(nullptr, std::nullopt);
+        return;
+    }
+    // Screens unplugged while the images were taken are left out.
+    QList<QScreen*> screens;
+    std::vector<QImage> images;
+    const QList<QScreen*> current = QGuiApplication::screens();
+    for (qsizetype i = 0; i < asked.size(); ++i) {
+        if (asked[i] && current.contains(asked[i].data())) {
+            screens.append(asked[i]);
+            images.push_back(std::size_t(i) < stills.value().size() ? stills.value()[i] : QImage());
+        }
+    }
+    if (screens.isEmpty()) {
+        finish(nullptr, std::nullopt);
+        return;
+    }
+    present(screens, images);
 }
 
 void SelectionOverlayController::present(const QList<QScreen*>& screens,
                                          const std::vector<QImage>& stills) {
+    qCDebug(lcCapture) << "overlay on" << screens.size() << "screens,"
+                       << (stills.empty() ? "live" : "over stills");
     const std::shared_ptr<CaptureBackend> backend = m_capture.backend();
     for (qsizetype i = 0; i < screens.size(); ++i) {
         QScreen* screen = screens[i];
@@ -105,16 +124,9 @@ void SelectionOverlayController::present(const QList<QScreen*>& screens,
         window->setPaintedDirectly(direct);
         if (direct)
             view->paintThrough(backend);
-        QPointer<SelectionOverlayController> self(this);
-        QPointer<QScreen> where(screen);
-        view->onFinish = [self, where](QRectF rect) {
-            if (self)
-                self->finish(where, rect);
-        };
-        view->onCancel = [self] {
-            if (self)
-                self->finish(nullptr, std::nullopt);
-        };
+        connect(view, &SelectionView::onFinish, this,
+                [this, where = QPointer<QScreen>(screen)](QRectF rect) { finish(where, rect); });
+        connect(view, &SelectionView::onCancel, this, [this] { finish(nullptr, std::nullopt); });
         window->setContent(view);
         m_windows.emplace_back(window);
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CaptureBackend.h"
 #include "Error.h"
 #include "KeyableWindow.h"
 #include "SelectionResult.h"
@@ -36,14 +37,17 @@ public:
 
     void begin(Completion completion);
 
-    // Called before the completion when the screen could not be read at all (the
-    // completion then reports nothing). A user who declined to share it is no failure.
-    std::function<void(const Error&)> onCaptureFailed;
-
     // The overlay windows while selecting, in screen order (for tests).
     std::vector<KeyableWindow*> windows() const;
 
+signals:
+    // Reported before the completion when the screen could not be read at all (the
+    // completion then reports nothing). A user who declined to share it is no failure.
+    void onCaptureFailed(const kestrova::Error& error);
+
 private:
+    void stillsTaken(const QList<QPointer<QScreen>>& asked,
+                     const QFuture<CaptureBackend::Stills>& stills);
     void present(const QList<QScreen*>& screens, const std::vector<QImage>& stills);
     void finish(QScreen* screen, std::optional<QRectF> rect);
 

@@ -29,11 +29,7 @@ QPointF SelectionView::modelPoint(const QMouseEvent* event) const {
 }
 
 bool SelectionView::event(QEvent* event) {
-    // Qt asks a widget that was shown to paint itself once more, and that request can
-    // arrive after the window has already been painted whole. Nothing has changed then,
-    // and a second full-screen paint right after the first would only compete with the
-    // display server showing it.
-    if (event->type() == QEvent::UpdateLater && m_paintedWhole)
+    if (KeyableWindow::isRepeatedPaintRequest(event, m_paintedWhole))
         return true;
     return QWidget::event(event);
 }
@@ -87,16 +83,15 @@ void SelectionView::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton)
         return;
     if (m_model.release(modelPoint(event)) == SelectionModel::Outcome::finished) {
-        if (onFinish)
-            onFinish(m_model.result());
-    } else if (onCancel) {
-        onCancel();
+        emit onFinish(m_model.result());
+    } else {
+        emit onCancel();
     }
 }
 
 void SelectionView::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Escape && onCancel)
-        onCancel();
+    if (event->key() == Qt::Key_Escape)
+        emit onCancel();
     // Other keys are swallowed: the overlay passes nothing on to what lies beneath.
 }
 

@@ -7,7 +7,6 @@
 #include <QRegion>
 #include <QWidget>
 
-#include <functional>
 #include <memory>
 
 class QScreen;
@@ -25,15 +24,17 @@ public:
     // is translucent and the live screen shows through.
     SelectionView(QScreen* screen, QImage still, QWidget* parent = nullptr);
 
-    std::function<void(QRectF)> onFinish;
-    std::function<void()> onCancel;
-
     QRectF selectionRect() const { return m_model.selectionRect(); }
 
     // Has the view write its pixels straight into its window through `backend`, which
     // must paint windows; the window must be painted directly too.
     void paintThrough(std::shared_ptr<CaptureBackend> backend);
     QPaintEngine* paintEngine() const override;
+
+signals:
+    // The user let go of a rectangle (screen's y-up points), or pressed Escape.
+    void onFinish(QRectF rect);
+    void onCancel();
 
 protected:
     bool event(QEvent* event) override;

@@ -13,6 +13,14 @@ struct Error {
     int code = 0;
 
     bool operator==(const Error&) const = default;
+
+    // A failure of the program's own, of a kind (an enumeration) in `domain`.
+    template <typename Kind> static Error of(const char* domain, Kind kind, QString description) {
+        return Error{std::move(description), QLatin1String(domain), static_cast<int>(kind)};
+    }
+    template <typename Kind> bool is(const char* domain, Kind kind) const {
+        return this->domain == QLatin1String(domain) && code == static_cast<int>(kind);
+    }
 };
 
 } // namespace kestrova

@@ -5,18 +5,13 @@
 #include "ImageBuffer.h"
 #include "ModelGeometry.h"
 #include "SizeLabel.h"
+#include "VeilPainter.h"
 
 #include <QPainter>
 
 #include <cmath>
 
 namespace kestrova {
-
-namespace {
-
-const QColor dimming = QColor::fromRgbF(0, 0, 0, 0.35f);
-
-} // namespace
 
 CanvasRenderer::CanvasRenderer(QImage capture, ScreenInfo screen)
     : m_capture(std::move(capture)), m_screen(std::move(screen)) {
@@ -25,9 +20,18 @@ CanvasRenderer::CanvasRenderer(QImage capture, ScreenInfo screen)
         m_capture.convertTo(QImage::Format_RGB32);
     if (m_capture.devicePixelRatio() != 1)
         m_capture.setDevicePixelRatio(1);
-    m_dimmed = ImageBuffer::copy(m_capture, m_capture.rect());
+    // The overlay's veil, made the way the overlay makes it: in one pass where it can.
+    m_dimmed = ImageBuffer::make(m_capture.size(), m_capture.format());
+    if (m_dimmed.isNull())
+        return;
     QPainter painter(&m_dimmed);
-    painter.fillRect(m_dimmed.rect(), dimming);
+    const QRect all = m_dimmed.rect();
+    if (!VeilPainter::paint(painter, all, m_capture, QRectF(all))) {
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.drawImage(0, 0, m_capture);
+        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        painter.fillRect(all, VeilPainter::color());
+    }
 }
 
 QRectF CanvasRenderer::sourceRect(const QRectF& r) const {
@@ -83,9 +87,9 @@ void CanvasRenderer::paint(QPainter& painter, const EditorCanvas& canvas,
     SizeLabel::paint(painter, selection, m_screen.scale, height);
 }
 
-void CanvasRenderer::drawAnnotations(QPainter& painter,
-                                     const std::vector<std::shared_ptr<Annotation>>& annotations,
-                                     const QRectF& visible) {
+void CanvasRenderer::drawAnnotations(
+    QPainter& painter, const std::vector<std::shared_ptr<const Annotation>>& annotations,
+    const QRectF& visible) {
     for (const auto& annotation : annotations) {
         // Marks wholly outside what is being painted cannot change a pixel there.
         if (annotation->bounds().intersects(visible))
@@ -99,7 +103,7 @@ std::optional<QImage> CanvasRenderer::flatten(const EditorCanvas& canvas) const 
 
 std::optional<QImage>
 CanvasRenderer::flatten(const QImage& capture, const ScreenInfo& screen, const QRectF& selection,
-                        const std::vector<std::shared_ptr<Annotation>>& annotations) {
+                        const std::vector<std::shared_ptr<const Annotation>>& annotations) {
     Expected<QImage> cropped = CaptureService::crop(capture, screen, selection);
     if (!cropped)
         return std::nullopt;

@@ -36,10 +36,10 @@ public:
     std::optional<QImage> flatten(const EditorCanvas& canvas) const;
     static std::optional<QImage>
     flatten(const QImage& capture, const ScreenInfo& screen, const QRectF& selection,
-            const std::vector<std::shared_ptr<Annotation>>& annotations);
+            const std::vector<std::shared_ptr<const Annotation>>& annotations);
 
     static void drawAnnotations(QPainter& painter,
-                                const std::vector<std::shared_ptr<Annotation>>& annotations,
+                                const std::vector<std::shared_ptr<const Annotation>>& annotations,
                                 const QRectF& visible);
 
 private:

@@ -57,7 +57,9 @@ public:
     void setThickness(double thickness, Tool tool);
     void setTextSize(double size, Tool tool);
 
-    const std::vector<std::shared_ptr<Annotation>>& annotations() const { return m_annotations; }
+    const std::vector<std::shared_ptr<const Annotation>>& annotations() const {
+        return m_annotations;
+    }
     // The annotation the current gesture draws, if any.
     std::shared_ptr<Annotation> drawing() const { return m_drawing; }
     // Where the shape being drawn changed with the last press or drag (y-up points).
@@ -84,7 +86,7 @@ public:
 private:
     QSizeF m_bounds;
     QRectF m_selectionRect;
-    std::vector<std::shared_ptr<Annotation>> m_annotations;
+    std::vector<std::shared_ptr<const Annotation>> m_annotations;
     Tool m_activeTool = Tool::rectangle;
     std::map<Tool, ToolSettings> m_settingsByTool;
 

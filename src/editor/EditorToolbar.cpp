@@ -58,16 +58,12 @@ EditorToolbar::EditorToolbar(EditorView* editorView)
     m_copy = makeButton(QStringLiteral("doc.on.doc"), xs[8]);
     m_save = makeButton(QStringLiteral("square.and.arrow.down"), xs[9]);
     m_close = makeButton(QStringLiteral("xmark"), xs[10]);
-    const auto raise = [this](std::function<void()> EditorToolbar::*callback) {
-        return [this, callback] {
-            closePopover();
-            if (this->*callback)
-                (this->*callback)();
-        };
-    };
-    connect(m_copy, &QToolButton::clicked, this, raise(&EditorToolbar::onCopy));
-    connect(m_save, &QToolButton::clicked, this, raise(&EditorToolbar::onSave));
-    connect(m_close, &QToolButton::clicked, this, raise(&EditorToolbar::onClose));
+    for (const auto& [button, report] :
+         {std::pair{m_copy, &EditorToolbar::onCopy}, std::pair{m_save, &EditorToolbar::onSave},
+          std::pair{m_close, &EditorToolbar::onClose}}) {
+        connect(button, &QToolButton::clicked, this, &EditorToolbar::closePopover);
+        connect(button, &QToolButton::clicked, this, report);
+    }
     highlightActiveTool();
 }
 
@@ -79,8 +75,7 @@ QToolButton* EditorToolbar::makeButton(const QString& symbol, double x) {
     button->setToolButtonStyle(Qt::ToolButtonIconOnly);
     button->setFocusPolicy(Qt::NoFocus);
     button->setIconSize(QSize(18, 18));
-    const double ratio = m_editorView ? m_editorView->devicePixelRatioF() : 1.0;
-    button->setIcon(LineIcon::make(symbol, Qt::white, 18, ratio));
+    button->setIcon(LineIcon::make(symbol, Qt::white));
     button->setObjectName(symbol);
     button->setStyleSheet(buttonStyle(false));
     return button;
@@ -122,19 +117,13 @@ void EditorToolbar::showOptionsPopover(Tool tool, QWidget* anchor) {
         return;
     auto* options =
         new ToolOptionsController(tool, m_editorView->settings(tool), tool == Tool::text, this);
-    QPointer<EditorView> canvas = m_editorView;
-    options->onColor = [canvas, tool](QColor color) {
-        if (canvas)
-            canvas->setColor(color, tool);
-    };
-    options->onThickness = [canvas, tool](double value) {
-        if (canvas)
-            canvas->setThickness(value, tool);
-    };
-    options->onTextSize = [canvas, tool](double value) {
-        if (canvas)
-            canvas->setTextSize(value, tool);
-    };
+    EditorView* canvas = m_editorView;
+    connect(options, &ToolOptionsController::onColor, canvas,
+            [canvas, tool](QColor color) { canvas->setColor(color, tool); });
+    connect(options, &ToolOptionsController::onThickness, canvas,
+            [canvas, tool](double value) { canvas->setThickness(value, tool); });
+    connect(options, &ToolOptionsController::onTextSize, canvas,
+            [canvas, tool](double value) { canvas->setTextSize(value, tool); });
     m_popover = options;
     m_popoverTool = tool;
     options->popUp(anchor);

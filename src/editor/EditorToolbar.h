@@ -5,7 +5,6 @@
 #include <QPointer>
 #include <QWidget>
 
-#include <functional>
 #include <map>
 #include <optional>
 
@@ -23,10 +22,6 @@ class EditorToolbar final : public QWidget {
 public:
     explicit EditorToolbar(EditorView* editorView);
 
-    std::function<void()> onCopy;
-    std::function<void()> onSave;
-    std::function<void()> onClose;
-
     // Places the toolbar next to the selection (both in the canvas's y-up points).
     void reposition(const QRectF& selection, const QRectF& bounds);
 
@@ -38,6 +33,11 @@ public:
     bool isHighlighted(Tool tool) const;
     ToolOptionsController* popover() const;
     std::optional<Tool> popoverTool() const { return m_popoverTool; }
+
+signals:
+    void onCopy();
+    void onSave();
+    void onClose();
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -77,8 +77,7 @@ QRect EditorView::pressAt(QPointF p) {
 QRect EditorView::dragTo(QPointF p) {
     const bool drawing = m_canvas.drawing() != nullptr;
     if (m_canvas.drag(p)) {
-        if (onSelectionChanged)
-            onSelectionChanged();
+        emit onSelectionChanged();
         return updateAll();
     }
     // Only what the shape says changed: a stroke's newest segment, a shape's old and
@@ -161,8 +160,8 @@ void EditorView::keyPressEvent(QKeyEvent* event) {
         if (m_canvas.openText()) {
             m_canvas.discardText();
             closeTextField();
-        } else if (onDismiss) {
-            onDismiss();
+        } else {
+            emit onDismiss();
         }
         return;
     }
@@ -188,8 +187,11 @@ std::function<std::optional<QImage>()> EditorView::flattenJob() {
         closeTextField();
         update();
     }
-    // Copies (the capture is shared, not duplicated): the editor may change or go away
-    // while the job runs. Annotations are never changed once drawn.
+    if (m_canvas.drawing())
+        m_canvas.release();
+    // A stroke still being drawn ends here: from now on no one may change what the job
+    // reads. It gets copies (the capture is shared, not duplicated), since the editor
+    // may change or go away while it runs; finished annotations are immutable.
     return [capture = m_renderer.capture(), screen = m_renderer.screen(),
             selection = m_canvas.selectionRect(), annotations = m_canvas.annotations()] {
         return CanvasRenderer::flatten(capture, screen, selection, annotations);

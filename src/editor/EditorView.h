@@ -25,9 +25,6 @@ public:
     EditorView(QImage image, ScreenInfo screen, QRectF selection, QColor defaultColor,
                double defaultThickness, QWidget* parent = nullptr);
 
-    std::function<void()> onSelectionChanged;
-    std::function<void()> onDismiss;
-
     EditorCanvas& canvas() { return m_canvas; }
     const EditorCanvas& canvas() const { return m_canvas; }
 
@@ -58,6 +55,11 @@ public:
     QRect pressAt(QPointF p);
     QRect dragTo(QPointF p);
     QRect releaseAt();
+
+signals:
+    void onSelectionChanged();
+    // Escape with no text field open: the user leaves the editor.
+    void onDismiss();
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;

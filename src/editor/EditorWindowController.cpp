@@ -1,4 +1,5 @@
 #include "EditorWindowController.h"
+#include "Log.h"
 
 #include "EditorToolbar.h"
 #include "EditorView.h"
@@ -9,9 +10,8 @@
 #include <QApplication>
 #include <QFutureWatcher>
 #include <QMessageBox>
+#include <QMetaMethod>
 #include <QScreen>
-
-#include <cstdio>
 
 namespace kestrova {
 
@@ -23,36 +23,19 @@ EditorWindowController::~EditorWindowController() {
         m_window->close();
 }
 
-void EditorWindowController::present(const QImage& image, QScreen* screen, const QRectF& selection,
-                                     std::function<void()> onDismiss) {
-    m_onDismiss = std::move(onDismiss);
+void EditorWindowController::present(const QImage& image, QScreen* screen,
+                                     const QRectF& selection) {
     auto* window = new KeyableWindow(screen, KeyableWindow::Kind::editor, false);
     window->setWindowTitle(QStringLiteral("kestrova editor"));
     auto* canvas = new EditorView(image, screen, selection);
-    QPointer<EditorWindowController> self(this);
-    canvas->onDismiss = [self] {
-        if (self)
-            self->dismiss();
-    };
+    connect(canvas, &EditorView::onDismiss, this, &EditorWindowController::dismiss);
     auto* toolbar = new EditorToolbar(canvas);
-    toolbar->onCopy = [self] {
-        if (self)
-            self->copy();
-    };
-    toolbar->onSave = [self] {
-        if (self)
-            self->performSave();
-    };
-    toolbar->onClose = [self] {
-        if (self)
-            self->dismiss();
-    };
-    QPointer<EditorView> weakCanvas(canvas);
-    QPointer<EditorToolbar> weakToolbar(toolbar);
-    canvas->onSelectionChanged = [weakCanvas, weakToolbar] {
-        if (weakCanvas && weakToolbar)
-            weakToolbar->reposition(weakCanvas->selectionRect(), QRectF(weakCanvas->rect()));
-    };
+    connect(toolbar, &EditorToolbar::onCopy, this, &EditorWindowController::copy);
+    connect(toolbar, &EditorToolbar::onSave, this, &EditorWindowController::performSave);
+    connect(toolbar, &EditorToolbar::onClose, this, &EditorWindowController::dismiss);
+    connect(canvas, &EditorView::onSelectionChanged, toolbar, [canvas, toolbar] {
+        toolbar->reposition(canvas->selectionRect(), QRectF(canvas->rect()));
+    });
     window->setContent(canvas);
     m_window = window;
     m_editorView = canvas;
@@ -88,8 +71,7 @@ void EditorWindowController::finishInBackground(QFuture<Status> work, Output out
     m_saving = true;
     if (m_window)
         m_window->hide();
-    if (onSaving)
-        onSaving();
+    emit onSaving();
 
     auto* watcher = new QFutureWatcher<Status>(this);
     connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, output] {
@@ -97,18 +79,18 @@ void EditorWindowController::finishInBackground(QFuture<Status> work, Output out
         m_saving = false;
         const Status failure = watcher->result();
         if (!failure) {
+            qCDebug(lcEditor) << (output == Output::save ? "saved" : "copied");
             dismiss();
             return;
         }
         m_failure = failure->description;
         m_failedOutput = output;
-        std::fprintf(stderr, "kestrova: %s failed — %s\n", output == Output::save ? "save" : "copy",
-                     qPrintable(m_failure));
-        std::fflush(stderr);
+        qCWarning(lcEditor, "%s failed — %s", output == Output::save ? "save" : "copy",
+                  qPrintable(m_failure));
         // Nothing is lost: the editor comes back with its capture and annotations, and
         // the user can try the other way out, or fix the folder and save again.
-        if (onSaveFailed)
-            onSaveFailed();
+        if (isSignalConnected(QMetaMethod::fromSignal(&EditorWindowController::onSaveFailed)))
+            emit onSaveFailed();
         else
             restoreAfterFailedSave();
     });
@@ -128,11 +110,8 @@ void EditorWindowController::restoreAfterFailedSave() {
                                   QMessageBox::Ok, m_window);
     alert->setAttribute(Qt::WA_DeleteOnClose);
     alert->setInformativeText(m_failure);
-    QPointer<EditorView> view(m_editorView);
-    connect(alert, &QMessageBox::finished, this, [view] {
-        if (view)
-            view->setFocus();
-    });
+    if (EditorView* view = m_editorView)
+        connect(alert, &QMessageBox::finished, view, [view] { view->setFocus(); });
     alert->open();
 }
 
@@ -147,10 +126,10 @@ void EditorWindowController::dismiss() {
     m_window = nullptr;
     m_editorView = nullptr;
     m_toolbar = nullptr;
-    auto onDismiss = std::move(m_onDismiss);
-    m_onDismiss = nullptr;
-    if (onDismiss)
-        onDismiss();
+    if (!m_dismissed) {
+        m_dismissed = true;
+        emit onDismiss();
+    }
 }
 
 } // namespace kestrova

@@ -13,8 +13,6 @@
 #include <QRectF>
 #include <QString>
 
-#include <functional>
-
 class QScreen;
 
 namespace kestrova {
@@ -34,15 +32,7 @@ public:
     explicit EditorWindowController(ScreenshotWriter& writer, QObject* parent = nullptr);
     ~EditorWindowController() override;
 
-    void present(const QImage& image, QScreen* screen, const QRectF& selection,
-                 std::function<void()> onDismiss);
-
-    // The editor has left the screen for a save or copy still being made: the screen is
-    // free for another capture, but this controller must be kept until it ends.
-    std::function<void()> onSaving;
-    // That save or copy failed; the editor waits to come back (restoreAfterFailedSave()).
-    // Without this callback it comes back at once.
-    std::function<void()> onSaveFailed;
+    void present(const QImage& image, QScreen* screen, const QRectF& selection);
 
     KeyableWindow* window() const { return m_window; }
     EditorView* editorView() const { return m_editorView; }
@@ -58,6 +48,16 @@ public:
     // it, such as a selection overlay, has gone.
     void regainKeyboard();
 
+signals:
+    // The editor has left the screen for a save or copy still being made: the screen is
+    // free for another capture, but this controller must be kept until it ends.
+    void onSaving();
+    // That save or copy failed; the editor waits to come back (restoreAfterFailedSave()).
+    // With nothing connected it comes back at once.
+    void onSaveFailed();
+    // The editor is done with, once: copied, saved, or left.
+    void onDismiss();
+
 private:
     enum class Output { save, copy };
     void finishInBackground(QFuture<Status> work, Output output);
@@ -66,7 +66,7 @@ private:
     QPointer<KeyableWindow> m_window;
     QPointer<EditorView> m_editorView;
     QPointer<EditorToolbar> m_toolbar;
-    std::function<void()> m_onDismiss;
+    bool m_dismissed = false;
     bool m_saving = false;
     QString m_failure; // the description of the failed save or copy, until it is shown
     Output m_failedOutput = Output::save;

@@ -48,8 +48,8 @@ ToolOptionsController::ToolOptionsController(Tool tool, ToolSettings settings, b
         m_textSize->setCurrentIndex(presetIndex(textSizePresets, m_settings.textSize).value_or(-1));
         m_textSize->setGeometry(fromBottom(margin, margin, rowWidth, controlHeight, height));
         connect(m_textSize, &QComboBox::activated, this, [this](int i) {
-            if (i >= 0 && i < static_cast<int>(textSizePresets.size()) && onTextSize)
-                onTextSize(textSizePresets[static_cast<std::size_t>(i)]);
+            if (i >= 0 && i < static_cast<int>(textSizePresets.size()))
+                emit onTextSize(textSizePresets[static_cast<std::size_t>(i)]);
         });
         y = 46;
     }
@@ -70,8 +70,8 @@ ToolOptionsController::ToolOptionsController(Tool tool, ToolSettings settings, b
             m_thickness->addButton(button, i);
         }
         connect(m_thickness, &QButtonGroup::idClicked, this, [this](int i) {
-            if (i >= 0 && i < static_cast<int>(thicknessSteps.size()) && onThickness)
-                onThickness(thicknessSteps[static_cast<std::size_t>(i)]);
+            if (i >= 0 && i < static_cast<int>(thicknessSteps.size()))
+                emit onThickness(thicknessSteps[static_cast<std::size_t>(i)]);
         });
         y += controlHeight + 10;
     }
@@ -82,8 +82,7 @@ ToolOptionsController::ToolOptionsController(Tool tool, ToolSettings settings, b
             fromBottom(margin + (swatchSize + swatchGap) * i, y, swatchSize, swatchSize, height));
         connect(swatch, &QPushButton::clicked, this, [this, swatch] {
             updateSwatchSelection(swatch->color());
-            if (onColor)
-                onColor(swatch->color());
+            emit onColor(swatch->color());
         });
         m_swatchButtons.push_back(swatch);
     }

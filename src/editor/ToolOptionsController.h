@@ -6,7 +6,6 @@
 #include <QPointer>
 #include <QWidget>
 
-#include <functional>
 #include <optional>
 #include <vector>
 
@@ -26,12 +25,6 @@ public:
     ToolOptionsController(Tool tool, ToolSettings settings, bool showTextSize,
                           QWidget* parent = nullptr);
 
-    std::function<void(QColor)> onColor;
-    std::function<void(double)> onThickness;
-    std::function<void(double)> onTextSize;
-
-    // The index of the step or preset exactly equal to the value, if any.
-
     // Shows the popover under `anchor`; a click on the anchor while it is open only
     // closes it (so the toolbar can toggle it).
     void popUp(QWidget* anchor);
@@ -40,6 +33,11 @@ public:
     std::optional<int> selectedSwatch() const { return m_selectedSwatch; }
     QButtonGroup* thicknessGroup() const { return m_thickness; }
     QComboBox* textSizeMenu() const { return m_textSize; }
+
+signals:
+    void onColor(QColor color);
+    void onThickness(double thickness);
+    void onTextSize(double size);
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;

@@ -1,8 +1,7 @@
 #include "HotKeyManager.h"
+#include "Log.h"
 
 #include "KeyNames.h"
-
-#include <cstdio>
 
 namespace kestrova {
 
@@ -28,19 +27,20 @@ void HotKeyManager::registerHotKey(std::uint32_t keyCode, std::uint32_t modifier
     constexpr std::uint32_t known =
         carbon::cmdKey | carbon::shiftKey | carbon::optionKey | carbon::controlKey;
     if ((modifiers & known) == 0) {
-        std::fprintf(stderr,
-                     "kestrova: the stored shortcut has no modifier key (modifiers %u); "
-                     "no shortcut is registered. Choose one in kestrova's settings\n",
-                     modifiers);
+        qCWarning(lcHotKey,
+                  "the stored shortcut has no modifier key (modifiers %u); no shortcut is "
+                  "registered. Choose one in kestrova's settings",
+                  modifiers);
         return;
     }
     if (const Status failure = m_backend->grab(keyCode, modifiers)) {
-        std::fprintf(stderr, "kestrova: couldn't register the shortcut %s — %s\n",
-                     qPrintable(KeyNames::string(keyCode, modifiers)),
-                     qPrintable(failure->description));
+        qCWarning(lcHotKey, "couldn't register the shortcut %s — %s",
+                  qPrintable(KeyNames::string(keyCode, modifiers)),
+                  qPrintable(failure->description));
         return;
     }
     m_registered = true;
+    qCDebug(lcHotKey) << "registered" << KeyNames::string(keyCode, modifiers);
 }
 
 void HotKeyManager::unregister() {

@@ -99,8 +99,7 @@ bool HotKeyRecorderButton::eventFilter(QObject* watched, QEvent* event) {
     m_code = *code;
     m_modifiers = modifiers;
     setText(KeyNames::string(m_code, m_modifiers));
-    if (onCapture)
-        onCapture(m_code, m_modifiers);
+    emit onCapture(m_code, m_modifiers);
     return true;
 }
 

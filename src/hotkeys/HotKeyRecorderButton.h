@@ -3,7 +3,6 @@
 #include <QPushButton>
 
 #include <cstdint>
-#include <functional>
 
 namespace kestrova {
 
@@ -15,10 +14,12 @@ public:
     explicit HotKeyRecorderButton(QWidget* parent = nullptr);
     ~HotKeyRecorderButton() override;
 
-    std::function<void(std::uint32_t code, std::uint32_t modifiers)> onCapture;
-
     void display(std::uint32_t code, std::uint32_t modifiers);
     bool isRecording() const { return m_isRecording; }
+
+signals:
+    // A new shortcut was recorded (its key code and modifiers, as stored).
+    void onCapture(std::uint32_t code, std::uint32_t modifiers);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

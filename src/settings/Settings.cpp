@@ -1,4 +1,5 @@
 #include "Settings.h"
+#include "Log.h"
 
 #include "Palette.h"
 #include "SettingsFile.h"
@@ -8,7 +9,6 @@
 #include <QStandardPaths>
 
 #include <algorithm>
-#include <cstdio>
 #include <limits>
 
 namespace kestrova {
@@ -45,14 +45,14 @@ Settings& Settings::shared() {
 Settings::Settings(const QString& iniPath, QObject* parent) : QObject(parent), m_path(iniPath) {
     // Opening a pipe or a device would wait forever (or read forever) at every start.
     if (const std::optional<QString> why = SettingsFile::refusal(iniPath)) {
-        std::fprintf(stderr, "kestrova: not reading the settings file %s: %s; using defaults\n",
-                     qPrintable(iniPath), qPrintable(*why));
+        qCWarning(lcSettings, "not reading the settings file %s: %s; using defaults",
+                  qPrintable(iniPath), qPrintable(*why));
         return;
     }
     m_store = std::make_unique<QSettings>(iniPath, SettingsFile::format());
     if (m_store->status() != QSettings::NoError) {
-        std::fprintf(stderr, "kestrova: the settings file %s is not readable; using defaults\n",
-                     qPrintable(iniPath));
+        qCWarning(lcSettings, "the settings file %s is not readable; using defaults",
+                  qPrintable(iniPath));
         return;
     }
     // Typed values are never decoded (see SettingsFile); say which ones are ignored.
@@ -64,8 +64,8 @@ Settings::Settings(const QString& iniPath, QObject* parent) : QObject(parent), m
             ignored << QLatin1String(key);
     }
     if (!ignored.isEmpty())
-        std::fprintf(stderr, "kestrova: ignoring the unsupported values of %s in %s\n",
-                     qPrintable(ignored.join(QStringLiteral(", "))), qPrintable(iniPath));
+        qCWarning(lcSettings, "ignoring the unsupported values of %s in %s",
+                  qPrintable(ignored.join(QStringLiteral(", "))), qPrintable(iniPath));
 }
 
 QVariant Settings::read(const char* key) const {

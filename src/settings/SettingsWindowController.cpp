@@ -97,9 +97,8 @@ void SettingsWindowController::show() {
 
 void SettingsWindowController::build() {
     m_hotKeyButton = new HotKeyRecorderButton;
-    m_hotKeyButton->onCapture = [](std::uint32_t code, std::uint32_t modifiers) {
-        Settings::shared().setHotKey(code, modifiers);
-    };
+    connect(m_hotKeyButton, &HotKeyRecorderButton::onCapture, &Settings::shared(),
+            &Settings::setHotKey);
     auto* clear = new QPushButton(QStringLiteral("Clear"));
     connect(clear, &QPushButton::clicked, this, &SettingsWindowController::clearHotKey);
 
@@ -202,10 +201,9 @@ void SettingsWindowController::chooseFolder() {
     chooser->setOption(QFileDialog::ShowDirsOnly);
     chooser->setLabelText(QFileDialog::Accept, QStringLiteral("Choose"));
     chooser->setDirectory(Settings::shared().saveFolderURL());
-    QPointer<SettingsWindowController> self(this);
-    connect(chooser, &QFileDialog::accepted, this, [self, chooser] {
-        if (self && !chooser->selectedFiles().isEmpty())
-            self->setFolder(chooser->selectedFiles().constFirst());
+    connect(chooser, &QFileDialog::accepted, this, [this, chooser] {
+        if (!chooser->selectedFiles().isEmpty())
+            setFolder(chooser->selectedFiles().constFirst());
     });
     chooser->open();
 }
@@ -225,8 +223,7 @@ void SettingsWindowController::launchToggled(bool on) {
         m_launchCheckbox->setChecked(!on);
         LaunchAtLoginAlert::show(m_window.get(), on, *failure);
     }
-    if (onLaunchAtLoginChanged)
-        onLaunchAtLoginChanged();
+    emit onLaunchAtLoginChanged();
 }
 
 void SettingsWindowController::thicknessChanged(int index) {

@@ -3,7 +3,6 @@
 #include <QObject>
 #include <QPointer>
 
-#include <functional>
 #include <vector>
 
 class QButtonGroup;
@@ -25,8 +24,6 @@ public:
     explicit SettingsWindowController(QObject* parent = nullptr);
     ~SettingsWindowController() override;
 
-    std::function<void()> onLaunchAtLoginChanged;
-
     void show();
 
     QWidget* window() const { return m_window.get(); }
@@ -47,6 +44,10 @@ public:
 
     // "~" for the home folder, as the folder label shows it.
     static QString abbreviateHome(const QString& path);
+
+signals:
+    // Launch at login was turned on or off here (or the attempt failed).
+    void onLaunchAtLoginChanged();
 
 private:
     void build();

@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPromise>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -25,18 +26,19 @@ namespace {
 class AskingBackend final : public CaptureBackend {
 public:
     Expected<QImage> grab(const QRect&) override { return Error{QStringLiteral("not here")}; }
-    void grabStills(const std::vector<ScreenInfo>& screens, StillsDone done) override {
+    QFuture<Stills> grabStills(const std::vector<ScreenInfo>& screens) override {
         ++asked;
         m_screens = screens;
-        m_done = std::move(done);
+        m_answer = std::make_unique<QPromise<Stills>>();
+        m_answer->start();
+        return m_answer->future();
     }
     bool isCompositing() const override { return false; }
     QString failureHint() const override { return QStringLiteral(" Install the portal."); }
 
-    void answer(Expected<std::vector<QImage>> stills) {
-        StillsDone done = std::move(m_done);
-        m_done = nullptr;
-        done(std::move(stills));
+    void answer(Stills stills) {
+        m_answer->addResult(std::move(stills));
+        m_answer->finish();
     }
     std::vector<QImage> stillsOfEveryScreen() const {
         std::vector<QImage> stills;
@@ -52,7 +54,7 @@ public:
 
 private:
     std::vector<ScreenInfo> m_screens;
-    StillsDone m_done;
+    std::unique_ptr<QPromise<Stills>> m_answer;
 };
 
 QMessageBox* shownAlert() {
@@ -215,7 +217,8 @@ private slots:
         QCOMPARE(backend->asked, 1);
 
         backend->answer(backend->stillsOfEveryScreen());
-        QCOMPARE(overlayWindows(), QGuiApplication::screens().size());
+        QVERIFY(
+            test::waitUntil([] { return overlayWindows() == QGuiApplication::screens().size(); }));
         QWidget* view = nullptr;
         for (QWidget* w : QApplication::topLevelWidgets())
             if (w->isVisible() && w->windowTitle() == QLatin1String("kestrova selection"))
@@ -238,7 +241,7 @@ private slots:
 
         delegate.beginCapture();
         backend->answer(CaptureError::make(CaptureError::Kind::cancelled));
-        QVERIFY(!delegate.isSelecting());
+        QVERIFY(test::waitUntil([&] { return !delegate.isSelecting(); }));
         QTest::qWait(50);
         QVERIFY2(!shownAlert(), "declining is no failure");
         QCOMPARE(overlayWindows(), 0);
@@ -246,7 +249,7 @@ private slots:
         delegate.beginCapture();
         QCOMPARE(backend->asked, 2);
         backend->answer(Error{QStringLiteral("The desktop refused to take a screenshot.")});
-        QVERIFY(!delegate.isSelecting());
+        QVERIFY(test::waitUntil([&] { return !delegate.isSelecting(); }));
         QVERIFY(test::waitUntil([] { return shownAlert() != nullptr; }));
         QMessageBox* alert = shownAlert();
         QCOMPARE(alert->text(), QStringLiteral("kestrova couldn't capture the screen"));

@@ -76,7 +76,7 @@ private slots:
         InstanceChannel channel;
         QVERIFY(channel.listen());
         std::vector<Command> received;
-        channel.onCommand = [&](Command c) { received.push_back(c); };
+        connect(&channel, &InstanceChannel::onCommand, [&](Command c) { received.push_back(c); });
         QVERIFY(onClientThread([] { return InstanceChannel::send(Command::capture); }));
         QVERIFY(test::waitUntil([&] { return received.size() == 1; }));
         QCOMPARE(received.front(), Command::capture);
@@ -89,7 +89,8 @@ private slots:
         InstanceChannel channel;
         QVERIFY(channel.listen());
         int commands = 0;
-        channel.onCommand = [&](Command c) { commands += c == Command::settings; };
+        connect(&channel, &InstanceChannel::onCommand,
+                [&](Command c) { commands += c == Command::settings; });
 
         std::mt19937 random(3);
         QByteArray noise(4096, '\0');

@@ -168,8 +168,8 @@ private slots:
         static const QRegularExpression pattern(
             QStringLiteral("^kestrova_\\d{4}-\\d\\d-\\d\\d_at_\\d\\d\\.\\d\\d\\.\\d\\d\\.png$"));
         QVERIFY2(pattern.match(files.first()).hasMatch(), qPrintable(files.first()));
-        const QImage saved =
-            QImage(k.picturesDir() + u'/' + files.first()).convertToFormat(QImage::Format_RGB32);
+        const QImage saved = test::read(k.picturesDir() + u'/' + files.first())
+                                 .convertToFormat(QImage::Format_RGB32);
         QCOMPARE(saved.size(), QSize(selRight - selLeft, selBottom - selTop));
         // An ordinary file of the user's: 0666 less the umask (027 here), not private.
         struct stat info {};
@@ -204,8 +204,8 @@ private slots:
 
         QStringList files;
         QVERIFY(test::waitUntil([&] { return !(files = screenshots(k.picturesDir())).isEmpty(); }));
-        const QImage saved =
-            QImage(k.picturesDir() + u'/' + files.first()).convertToFormat(QImage::Format_RGB32);
+        const QImage saved = test::read(k.picturesDir() + u'/' + files.first())
+                                 .convertToFormat(QImage::Format_RGB32);
         const QRgb red = qRgb(230, 51, 46), screen = qRgb(0x33, 0x66, 0xaa);
         QVERIFY(test::near(saved.pixel(50, 75), red, 6));     // the first stays
         QVERIFY(test::near(saved.pixel(150, 75), screen, 2)); // one undo each

@@ -80,7 +80,7 @@ private:
         const Shot shot = shoot(arguments + QStringList{QStringLiteral("--output"), file});
         if (shot.status != 0)
             qWarning("kestrova: %d %s", shot.status, shot.err.constData());
-        const QImage image(file);
+        const QImage image = test::read(file);
         QFile::remove(file);
         return image.convertToFormat(QImage::Format_RGB32);
     }
@@ -134,7 +134,8 @@ private slots:
         const QString path = QString::fromLocal8Bit(saved.err).trimmed();
         QVERIFY2(path.startsWith(m_kestrova->picturesDir() + QStringLiteral("/kestrova_")),
                  saved.err.constData());
-        QCOMPARE(QImage(path).convertToFormat(QImage::Format_RGB32), p.copy(2560, 0, 2560, 1440));
+        QCOMPARE(test::read(path).convertToFormat(QImage::Format_RGB32),
+                 p.copy(2560, 0, 2560, 1440));
     }
 
     void theClipboardIsServedUntilAnotherProgramTakesIt() {

@@ -46,15 +46,15 @@ constexpr int selLeft = 400, selTop = 300, selRight = 800, selBottom = 600;
 
 void key(const QString& keys) {
     test::xdotool({QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("60"), keys});
-    QTest::qWait(120);
+    test::settle();
 }
 
 void clickAt(QPoint global) {
     test::xdotool(
         {QStringLiteral("mousemove"), QString::number(global.x()), QString::number(global.y())});
-    QTest::qWait(60);
+    test::settle();
     test::xdotool({QStringLiteral("click"), QStringLiteral("1")});
-    QTest::qWait(150);
+    test::settle();
 }
 
 // A real click in the middle of a widget that is on screen.
@@ -302,8 +302,8 @@ private slots:
         const QImage image = m_capture.backend()->grab({0, 0, 1920, 1200}).value().copy();
         QScreen* screen = QGuiApplication::primaryScreen();
         // 400 × 300 points at (400, 300) from the top-left: y-up (400, 1200 − 600).
-        editor.present(image, screen, QRectF(selLeft, 1200 - selBottom, 400, 300),
-                       [&] { ++dismissals; });
+        connect(&editor, &EditorWindowController::onDismiss, [&] { ++dismissals; });
+        editor.present(image, screen, QRectF(selLeft, 1200 - selBottom, 400, 300));
         QVERIFY(test::waitUntil([&] { return editor.toolbar() && editor.toolbar()->isVisible(); }));
         QTest::qWait(300);
         const QPoint before = editor.toolbar()->mapToGlobal(QPoint(0, 0));
@@ -336,7 +336,7 @@ private slots:
         EditorWindowController editor(m_writer);
         // A capture without pixels: nothing can be cut out of it.
         editor.present(QImage(), QGuiApplication::primaryScreen(),
-                       QRectF(selLeft, 1200 - selBottom, 400, 300), [] {});
+                       QRectF(selLeft, 1200 - selBottom, 400, 300));
         QVERIFY(test::waitUntil([&] { return editor.toolbar() && editor.toolbar()->isVisible(); }));
         AlertAnswerer answerer(QStringLiteral("OK"));
         editor.copy();

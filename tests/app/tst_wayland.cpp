@@ -101,7 +101,7 @@ QImage grim(const QString& output) {
     QByteArray png;
     if (run(QStringLiteral("grim"), {QStringLiteral("-o"), output, QStringLiteral("-")}, &png) != 0)
         return {};
-    return QImage::fromData(png).convertToFormat(QImage::Format_RGB32);
+    return test::decode(png).convertToFormat(QImage::Format_RGB32);
 }
 
 // How many pixels of `shown` are not `reference` dimmed by the overlay's 35 % black,
@@ -148,7 +148,7 @@ QImage shot(const QStringList& arguments) {
     if (run(QString::fromLocal8Bit(qgetenv("KESTROVA")),
             arguments + QStringList{QStringLiteral("--output"), QStringLiteral("-")}, &png) != 0)
         return {};
-    return QImage::fromData(png).convertToFormat(QImage::Format_RGB32);
+    return test::decode(png).convertToFormat(QImage::Format_RGB32);
 }
 
 // The same, for a picture that went through resampling on its way (drawn at another
@@ -323,7 +323,7 @@ private:
         STEP(click(origin + toolbarButton(selection, saveButton)));
         const QString file = waitForScreenshot();
         QVERIFY2(!file.isEmpty(), "nothing was saved");
-        const QImage saved = QImage(file).convertToFormat(QImage::Format_RGB32);
+        const QImage saved = test::read(file).convertToFormat(QImage::Format_RGB32);
         const QRect pixels(int(selection.x() * output.scale), int(selection.y() * output.scale),
                            int(selection.width() * output.scale),
                            int(selection.height() * output.scale));
@@ -433,7 +433,7 @@ private slots:
         QCOMPARE(run(QStringLiteral("wl-paste"),
                      {QStringLiteral("--type"), QStringLiteral("image/png")}, &png),
                  0);
-        QCOMPARE(QImage::fromData(png).convertToFormat(QImage::Format_RGB32),
+        QCOMPARE(test::decode(png).convertToFormat(QImage::Format_RGB32),
                  screen.copy(100, 60, 30, 20));
     }
 

@@ -3,6 +3,7 @@
 #include "TestSupport.h"
 
 #include <QBuffer>
+#include <QColorSpace>
 #include <QImageReader>
 #include <QPainter>
 #include <QRandomGenerator>
@@ -48,7 +49,7 @@ QImage decoded(const QByteArray& png) {
     buffer.setData(png);
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer, "png");
-    return reader.read();
+    return test::pixelsOnly(reader.read());
 }
 
 } // namespace
@@ -105,6 +106,7 @@ private slots:
         // 72 dpi (a pixel per point) whatever the image says, unless asked otherwise.
         QCOMPARE(decoded(png).dotsPerMeterX(), 2835);
         QCOMPARE(decoded(png).dotsPerMeterY(), 2835);
+        QCOMPARE(QImage::fromData(png).colorSpace(), QColorSpace(QColorSpace::SRgb));
         PngWriter::Options options;
         options.dotsPerMeter = 5669;
         QCOMPARE(decoded(PngWriter::encode(image, options).value()).dotsPerMeterY(), 5669);

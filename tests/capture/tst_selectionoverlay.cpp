@@ -121,7 +121,7 @@ private:
             if (!QTest::qWaitForWindowExposed(w))
                 qWarning("overlay window not shown");
         }
-        QTest::qWait(150);
+        test::settle();
         return controller;
     }
 

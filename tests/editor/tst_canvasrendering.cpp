@@ -5,6 +5,7 @@
 #include "LineAnnotation.h"
 #include "ModelGeometry.h"
 #include "Palette.h"
+#include "ScreenshotEncoder.h"
 #include "ScreenshotWriter.h"
 #include "SizeLabel.h"
 #include "TestSupport.h"
@@ -43,7 +44,7 @@ QImage onScreen(const EditorView& view, double scale) {
 
 // A round trip through PNG, as a saved or pasted image would make it.
 QImage decodedPng(const QImage& image) {
-    return test::decode(ScreenshotWriter::encode(image, ImageFormat::png).value())
+    return test::decode(ScreenshotEncoder::encode(image, ImageFormat::png).value())
         .convertToFormat(QImage::Format_RGB32);
 }
 
@@ -185,7 +186,7 @@ private slots:
         EditorView view(capture({800, 600}), screen(800, 600, 1), QRectF(100, 100, 400, 300),
                         QColor(0, 0, 0), 4);
         int dismissals = 0;
-        view.onDismiss = [&] { ++dismissals; };
+        connect(&view, &EditorView::onDismiss, [&] { ++dismissals; });
         view.canvas().setActiveTool(Tool::text);
         QTest::mouseClick(&view, Qt::LeftButton, {}, QPoint(200, 300));
         QTest::keyClicks(view.activeTextField(), QStringLiteral("gone"));

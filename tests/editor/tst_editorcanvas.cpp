@@ -155,7 +155,7 @@ private slots:
         c.setActiveTool(Tool::marker);
         c.press({200, 200});
         c.release();
-        auto* stroke = dynamic_cast<FreehandAnnotation*>(c.annotations().back().get());
+        auto* stroke = dynamic_cast<const FreehandAnnotation*>(c.annotations().back().get());
         QVERIFY(stroke);
         QCOMPARE(stroke->thickness(), 24.0);
         QCOMPARE(stroke->color().alphaF(), 0.4f);
@@ -164,7 +164,7 @@ private slots:
         c.setThickness(6, Tool::pencil);
         c.press({210, 200});
         c.release();
-        auto* pencil = dynamic_cast<FreehandAnnotation*>(c.annotations().back().get());
+        auto* pencil = dynamic_cast<const FreehandAnnotation*>(c.annotations().back().get());
         QCOMPARE(pencil->thickness(), 6.0);
         QCOMPARE(pencil->color().alphaF(), 1.0f);
     }
@@ -189,7 +189,7 @@ private slots:
         c.setPendingText(QStringLiteral("  hi  "));
         QCOMPARE(c.press({300, 300}), Press::committedText); // the press only commits
         QVERIFY(!c.openText());
-        auto* text = dynamic_cast<TextAnnotation*>(c.annotations().back().get());
+        auto* text = dynamic_cast<const TextAnnotation*>(c.annotations().back().get());
         QVERIFY(text);
         QCOMPARE(text->text(), QStringLiteral("  hi  "));
         QCOMPARE(text->origin(), QPointF(202, 203));

@@ -57,6 +57,27 @@ private slots:
         }
     }
 
+    void iconsAreDrawnForTheScreenTheyAreShownOn() {
+        // Asked when painted, at the ratio of the screen the button is on: a toolbar
+        // made before its editor reached a scale-2 screen still gets sharp icons.
+        Editor e;
+        const QIcon icon = e.toolbar->closeButton()->icon();
+        for (const qreal ratio : {1.0, 2.0}) {
+            const QPixmap drawn = icon.pixmap(QSize(18, 18), ratio);
+            QCOMPARE(drawn.size(), QSize(18, 18) * ratio);
+            QCOMPARE(drawn.devicePixelRatio(), ratio);
+            const QImage pixels = drawn.toImage();
+            int stroke = 0;
+            for (int y = 0; y < pixels.height(); ++y)
+                for (int x = 0; x < pixels.width(); ++x)
+                    if (const QColor c = pixels.pixelColor(x, y); c.alpha() > 0) {
+                        QCOMPARE(c.rgb(), QColor(Qt::white).rgb()); // tinted white
+                        ++stroke;
+                    }
+            QVERIFY(stroke > 4 * ratio * ratio);
+        }
+    }
+
     void placementBelowAboveAndClamped() {
         const QSizeF size(388, 44);
         const QRectF canvas(0, 0, 1440, 900);

@@ -1,6 +1,6 @@
 #include "HotKeyManager.h"
 
-#include "StderrCapture.h"
+#include "LogCapture.h"
 
 #include <QTest>
 
@@ -85,7 +85,7 @@ private slots:
         log.refuseModifiers = 0x300;
         HotKeyManager manager(std::make_unique<FakeBackend>(log));
         manager.registerHotKey(0, 0x100, [] {});
-        test::StderrCapture err;
+        test::LogCapture err;
         manager.registerHotKey(19, 0x300, [] {});
         const QByteArray line = err.text();
         QVERIFY(!manager.isRegistered());
@@ -101,7 +101,7 @@ private slots:
             FakeBackend::Log log;
             HotKeyManager manager(std::make_unique<FakeBackend>(log));
             manager.registerHotKey(0, 0x100, [] {});
-            test::StderrCapture err;
+            test::LogCapture err;
             manager.registerHotKey(19, bogus, [] {});
             const QByteArray line = err.text();
             QVERIFY(log.grabs.size() == 1 && !log.grabbed); // only the first, and it went

@@ -20,9 +20,9 @@ private:
             field = new QLineEdit;
             layout->addWidget(recorder);
             layout->addWidget(field);
-            recorder->onCapture = [this](std::uint32_t k, std::uint32_t m) {
-                captured.emplace_back(k, m);
-            };
+            QObject::connect(
+                recorder, &HotKeyRecorderButton::onCapture,
+                [this](std::uint32_t k, std::uint32_t m) { captured.emplace_back(k, m); });
             recorder->display(19, 0x300);
             window.show();
             field->setFocus();

@@ -1,8 +1,8 @@
 #include "Settings.h"
 
+#include "LogCapture.h"
 #include "Palette.h"
 #include "SettingsFile.h"
-#include "StderrCapture.h"
 
 #include <QDir>
 #include <QFile>
@@ -195,7 +195,7 @@ private slots:
             "defaultThickness=@Variant(\\0\\0\\0\\x6\\0@\\x18\\0\\0\\0\\0\\0\\0)\n"
             "saveFolderBookmark=@Variant(\\0\\0\\0\\f\\0\\0\\0\\0\\x4/tmp)\n";
         const QString path = writeFile(file);
-        test::StderrCapture log;
+        test::LogCapture log;
         Settings s(path);
         QCOMPARE(s.hotKeyCode(), 0u);
         QCOMPARE(s.hotKeyModifiers(), 0u);
@@ -262,7 +262,7 @@ private slots:
         const QString folder = freshPath();
         QVERIFY(QDir().mkdir(folder));
         for (const QString& path : {pipe, folder}) {
-            test::StderrCapture log;
+            test::LogCapture log;
             Settings s(path); // a pipe nobody writes to would block an open() for ever
             QCOMPARE(s.imageFormat(), ImageFormat::png);
             QCOMPARE(s.hotKeyModifiers(), 768u);

@@ -95,7 +95,7 @@ private slots:
         QCOMPARE(Settings::shared().imageFormat(), ImageFormat::jpg);
 
         // A recorded shortcut is stored and announced.
-        controller.hotKeyButton()->onCapture(0, 0x800);
+        emit controller.hotKeyButton()->onCapture(0, 0x800);
         QCOMPARE(Settings::shared().hotKeyModifiers(), 0x800u);
         QCOMPARE(changed.count(), 2);
     }
@@ -103,7 +103,8 @@ private slots:
     void launchAtLoginFailureIsUndoneAndReported() {
         SettingsWindowController controller;
         int calls = 0;
-        controller.onLaunchAtLoginChanged = [&calls] { ++calls; };
+        connect(&controller, &SettingsWindowController::onLaunchAtLoginChanged,
+                [&calls] { ++calls; });
         controller.show();
 
         test::UnwritableFolder unwritable;

@@ -1,9 +1,11 @@
 #include "TestSupport.h"
 
 #include <QBuffer>
+#include <QColorSpace>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QImageReader>
 #include <QTest>
 #include <QThread>
@@ -42,6 +44,12 @@ bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
     return true;
 }
 
+void settle() {
+    QGuiApplication::sync();
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+}
+
 QImage pattern(int w, int h) {
     QImage image(w, h, QImage::Format_RGB32);
     for (int y = 0; y < h; ++y)
@@ -55,7 +63,16 @@ QImage decode(const QByteArray& bytes) {
     buffer.setData(bytes);
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer);
-    return reader.read();
+    return pixelsOnly(reader.read());
+}
+
+QImage read(const QString& path) {
+    return pixelsOnly(QImage(path));
+}
+
+QImage pixelsOnly(QImage image) {
+    image.setColorSpace(QColorSpace());
+    return image;
 }
 
 bool near(QRgb actual, QRgb expected, int tolerance) {

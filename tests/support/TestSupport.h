@@ -26,12 +26,19 @@ int run(const QString& program, const QStringList& arguments, QByteArray* output
 
 // Spins the event loop until `condition` holds or the time is up.
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);
+// Has everything the display server sent this process so far handled here (one round
+// trip, then the events): input injected from outside has then arrived.
+void settle();
 
 // A capture whose every pixel tells where it is.
 QImage pattern(int w, int h);
 
 // A decoded image from bytes (PNG, JPEG …).
 QImage decode(const QByteArray& bytes);
+// A picture file's pixels. Both leave out the colour space a file names (kestrova's PNGs
+// say sRGB), which would make a decoded picture unequal to the same pixels in memory.
+QImage read(const QString& path);
+QImage pixelsOnly(QImage image);
 
 // The pixel colour at (x, y) with each channel compared within `tolerance`.
 bool near(QRgb actual, QRgb expected, int tolerance = 2);

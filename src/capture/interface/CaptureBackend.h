@@ -3,6 +3,7 @@
 #include "Expected.h"
 #include "ScreenInfo.h"
 
+#include <QFuture>
 #include <QImage>
 #include <QRect>
 #include <QRegion>
@@ -29,11 +30,13 @@ public:
 
     // Still images of these screens as they are now, each in its screen's device
     // pixels and in the same order, for an overlay that cannot show the live screen.
-    // `done` runs once on the main thread, possibly before this returns; a screen that
-    // could not be read gets a null image. A user who declined to share the screen is
-    // the error CaptureError::Kind::cancelled. The default reads each screen with grab().
-    using StillsDone = std::function<void(Expected<std::vector<QImage>>)>;
-    virtual void grabStills(const std::vector<ScreenInfo>& screens, StillsDone done);
+    // The future has one result, possibly finished when this returns; a backend that
+    // asks the user (a desktop portal) finishes it from the main thread's event loop,
+    // and one that goes away first cancels it. A screen that could not be read gets a
+    // null image. A user who declined to share the screen is the error
+    // CaptureError::Kind::cancelled. The default reads each screen with grab().
+    using Stills = Expected<std::vector<QImage>>;
+    virtual QFuture<Stills> grabStills(const std::vector<ScreenInfo>& screens);
 
     // Whether translucent windows show what lies beneath them. Without that the
     // selection overlay shows a still image of each screen instead.

@@ -17,11 +17,11 @@ QString CaptureError::message(Kind kind) {
 }
 
 Error CaptureError::make(Kind kind) {
-    return Error{message(kind), QLatin1String(domain), static_cast<int>(kind)};
+    return Error::of(domain, kind, message(kind));
 }
 
 bool CaptureError::is(const Error& error, Kind kind) {
-    return error.domain == QLatin1String(domain) && error.code == static_cast<int>(kind);
+    return error.is(domain, kind);
 }
 
 } // namespace kestrova

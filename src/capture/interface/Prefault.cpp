@@ -1,7 +1,8 @@
 #include "Prefault.h"
 
+#include <QtConcurrent/QtConcurrentRun>
+
 #include <cstdint>
-#include <system_error>
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -44,16 +45,11 @@ PrefaultInBackground::PrefaultInBackground(void* address, std::size_t bytes) {
     const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
     const auto start = reinterpret_cast<std::uintptr_t>(address) / page * page;
     const auto end = (reinterpret_cast<std::uintptr_t>(address) + bytes + page - 1) / page * page;
-    try {
-        m_thread = std::thread(populate, start, end);
-    } catch (const std::system_error&) {
-        // No thread now: the pages come one by one as they are written.
-    }
+    m_done = QtConcurrent::run(populate, start, end);
 }
 
 PrefaultInBackground::~PrefaultInBackground() {
-    if (m_thread.joinable())
-        m_thread.join();
+    m_done.waitForFinished();
 }
 
 } // namespace kestrova

@@ -1,7 +1,8 @@
 #pragma once
 
+#include <QFuture>
+
 #include <cstddef>
-#include <thread>
 
 namespace kestrova {
 
@@ -12,8 +13,9 @@ namespace kestrova {
 // Does nothing where the kernel cannot do this; the pages then come as before.
 void prefault(void* address, std::size_t bytes);
 
-// The same on another thread while the caller goes on writing elsewhere; the pages are
-// all there once it is destroyed. Where no thread can be had, the pages come as written.
+// The same on a worker of Qt's pool while the caller goes on writing elsewhere; the
+// pages are all there once it is destroyed (with no worker free by then, it supplies
+// them itself).
 class PrefaultInBackground final {
 public:
     PrefaultInBackground(void* address, std::size_t bytes);
@@ -22,7 +24,7 @@ public:
     PrefaultInBackground& operator=(const PrefaultInBackground&) = delete;
 
 private:
-    std::thread m_thread;
+    QFuture<void> m_done;
 };
 
 } // namespace kestrova

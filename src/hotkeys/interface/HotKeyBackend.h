@@ -17,7 +17,8 @@ public:
     // Releases whatever is grabbed; harmless when nothing is.
     virtual void release() = 0;
 
-    // Called on the main thread for every press of the grabbed combination.
+    // Called on the main thread for every press of the grabbed combination. Set by the
+    // HotKeyManager that owns the backend, so it can never call into one that is gone.
     std::function<void()> onPressed;
 
 protected:

@@ -7,6 +7,7 @@
 #include "PortalPicture.h"
 
 #include <QFutureWatcher>
+#include <QPromise>
 #include <QtConcurrent/QtConcurrentRun>
 #include <QUrl>
 
@@ -31,7 +32,16 @@ Expected<QImage> PortalCaptureBackend::grab(const QRect&) {
                                 "desktop when a capture starts.")};
 }
 
-void PortalCaptureBackend::grabStills(const std::vector<ScreenInfo>& screens, StillsDone done) {
+QFuture<CaptureBackend::Stills>
+PortalCaptureBackend::grabStills(const std::vector<ScreenInfo>& screens) {
+    // Shared by the answer's handlers; if they are dropped unanswered (the backend is
+    // gone), its destruction cancels the future.
+    auto promise = std::make_shared<QPromise<Stills>>();
+    promise->start();
+    const auto done = [promise](Stills stills) {
+        promise->addResult(std::move(stills));
+        promise->finish();
+    };
     QDBusMessage call = QDBusMessage::createMethodCall(
         QLatin1String(portal::service), QLatin1String(portal::path),
         QStringLiteral("org.freedesktop.portal.Screenshot"), QStringLiteral("Screenshot"));
@@ -62,7 +72,6 @@ void PortalCaptureBackend::grabStills(const std::vector<ScreenInfo>& screens, St
             }
             // Reading, decoding and cutting a whole desktop takes a while: not on the
             // GUI thread.
-            using Stills = Expected<std::vector<QImage>>;
             auto* watcher = new QFutureWatcher<Stills>(m_requests.get());
             QObject::connect(watcher, &QFutureWatcherBase::finished, watcher,
                              [this, watcher, done] {
@@ -86,6 +95,7 @@ void PortalCaptureBackend::grabStills(const std::vector<ScreenInfo>& screens, St
                 (void)QtConcurrent::run(
                     [file = fileOf(late), limit] { (void)PortalPicture::take(file, limit); });
         });
+    return promise->future();
 }
 
 QString PortalCaptureBackend::failureHint() const {

@@ -31,7 +31,7 @@ public:
     // The portal cannot read a part of the screen on demand: everything comes from the
     // stills taken when a capture starts.
     Expected<QImage> grab(const QRect& nativeRect) override;
-    void grabStills(const std::vector<ScreenInfo>& screens, StillsDone done) override;
+    QFuture<Stills> grabStills(const std::vector<ScreenInfo>& screens) override;
     bool isCompositing() const override { return false; }
     QString failureHint() const override;
 

@@ -1,4 +1,5 @@
 #include "PortalHotKeyBackend.h"
+#include "Log.h"
 
 #include "KeyNames.h"
 #include "PortalRequest.h"
@@ -6,9 +7,6 @@
 
 #include <QDBusError>
 #include <QDBusMessage>
-
-#include <atomic>
-#include <cstdio>
 
 namespace kestrova {
 
@@ -33,8 +31,7 @@ QString sessionOf(const QVariant& handle) {
 }
 
 void say(const QString& line) {
-    std::fprintf(stderr, "kestrova: %s\n", qPrintable(line));
-    std::fflush(stderr);
+    qCWarning(lcHotKey, "%s", qPrintable(line));
 }
 
 } // namespace
@@ -95,10 +92,8 @@ void PortalHotKeyBackend::closeSession() {
 }
 
 void PortalHotKeyBackend::createSession(unsigned generation) {
-    static std::atomic<unsigned> sessions{0};
     QDBusMessage call = portalCall(QStringLiteral("CreateSession"));
-    call << QVariantMap{
-        {QStringLiteral("session_handle_token"), QStringLiteral("kestrova%1").arg(++sessions)}};
+    call << QVariantMap{{QStringLiteral("session_handle_token"), portal::nextToken()}};
     PortalRequest::send(
         m_bus, call, m_timeouts, this, [this, generation](Expected<PortalRequest::Answer> answer) {
             if (answer && answer.value().response == 0) {

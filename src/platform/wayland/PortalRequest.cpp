@@ -5,18 +5,22 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 
-#include <atomic>
-
 namespace kestrova {
 
 namespace portal {
 
 Error error(Failure failure, const QString& description) {
-    return Error{description, QLatin1String(errorDomain), static_cast<int>(failure)};
+    return Error::of(errorDomain, failure, description);
 }
 
 bool is(const Error& error, Failure failure) {
-    return error.domain == QLatin1String(errorDomain) && error.code == static_cast<int>(failure);
+    return error.is(errorDomain, failure);
+}
+
+QString nextToken() {
+    // Requests and sessions are all made on the main thread.
+    static unsigned counter = 0;
+    return QStringLiteral("kestrova%1").arg(++counter);
 }
 
 } // namespace portal
@@ -27,11 +31,6 @@ constexpr char requestInterface[] = "org.freedesktop.portal.Request";
 
 // How long a request that timed out keeps listening for a late answer.
 constexpr std::chrono::minutes lateAnswerWindow{5};
-
-QString nextToken() {
-    static std::atomic<unsigned> counter{0};
-    return QStringLiteral("kestrova%1").arg(++counter);
-}
 
 // "10 seconds", "5 minutes".
 QString spoken(std::chrono::milliseconds wait) {
@@ -97,7 +96,7 @@ void PortalRequest::send(const QDBusConnection& bus, QDBusMessage call, Timeouts
         return;
     }
 
-    const QString token = nextToken();
+    const QString token = portal::nextToken();
     QList<QVariant> arguments = call.arguments();
     QVariantMap options =
         arguments.isEmpty() ? QVariantMap() : arguments.takeLast().value<QVariantMap>();

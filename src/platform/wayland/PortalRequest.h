@@ -29,6 +29,8 @@ enum class Failure {
 };
 Error error(Failure failure, const QString& description);
 bool is(const Error& error, Failure failure);
+// A token no other request or session of this process has used.
+QString nextToken();
 } // namespace portal
 
 // One request to a desktop portal: the method call, and the Response signal that

@@ -3,6 +3,7 @@
 #include "CaptureError.h"
 #include "ImageBuffer.h"
 #include "Prefault.h"
+#include "XcbReply.h"
 
 #include <xcb/shm.h>
 #include <xcb/xcb.h>
@@ -89,10 +90,8 @@ X11CaptureBackend::X11CaptureBackend(xcb_connection_t* connection, int screenNum
     const xcb_query_extension_reply_t* shm = xcb_get_extension_data(m_connection, &xcb_shm_id);
     if (!shm || !shm->present)
         return;
-    xcb_shm_query_version_reply_t* version =
-        xcb_shm_query_version_reply(m_connection, xcb_shm_query_version(m_connection), nullptr);
-    m_hasShm = version != nullptr;
-    std::free(version);
+    m_hasShm = owned(xcb_shm_query_version_reply(m_connection, xcb_shm_query_version(m_connection),
+                                                 nullptr)) != nullptr;
 }
 
 X11CaptureBackend::~X11CaptureBackend() {
@@ -115,11 +114,11 @@ void X11CaptureBackend::prepare() {
     const std::size_t rowBytes = std::size_t(screen->width_in_pixels) * 4;
     const auto rows = static_cast<uint16_t>(
         std::min<std::size_t>(screen->height_in_pixels, segment->size / rowBytes));
-    std::free(xcb_shm_get_image_reply(m_connection,
-                                      xcb_shm_get_image(m_connection, screen->root, 0, 0,
-                                                        screen->width_in_pixels, rows, ~0u,
-                                                        XCB_IMAGE_FORMAT_Z_PIXMAP, segment->xid, 0),
-                                      nullptr));
+    owned(xcb_shm_get_image_reply(m_connection,
+                                  xcb_shm_get_image(m_connection, screen->root, 0, 0,
+                                                    screen->width_in_pixels, rows, ~0u,
+                                                    XCB_IMAGE_FORMAT_Z_PIXMAP, segment->xid, 0),
+                                  nullptr));
 }
 
 void X11CaptureBackend::releaseCaches() {
@@ -144,11 +143,9 @@ X11CaptureBackend::Segment* X11CaptureBackend::sharedSegment() {
     segment->address = address;
     segment->size = segmentBytes;
     segment->xid = xcb_generate_id(m_connection);
-    xcb_generic_error_t* error =
-        xcb_request_check(m_connection, xcb_shm_attach_checked(m_connection, segment->xid, id, 0));
-    if (error) {
+    if (owned(xcb_request_check(m_connection,
+                                xcb_shm_attach_checked(m_connection, segment->xid, id, 0)))) {
         // The server cannot reach this process's memory (a remote display): it never will.
-        std::free(error);
         m_hasShm = false;
         return nullptr;
     }
@@ -159,18 +156,15 @@ X11CaptureBackend::Segment* X11CaptureBackend::sharedSegment() {
 bool X11CaptureBackend::isCompositing() const {
     std::lock_guard lock(m_mutex);
     const QByteArray name = QByteArrayLiteral("_NET_WM_CM_S") + QByteArray::number(m_screenNumber);
-    xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
+    const auto atom = owned(xcb_intern_atom_reply(
         m_connection,
         xcb_intern_atom(m_connection, 0, static_cast<uint16_t>(name.size()), name.constData()),
-        nullptr);
+        nullptr));
     if (!atom)
         return false;
-    xcb_get_selection_owner_reply_t* owner = xcb_get_selection_owner_reply(
-        m_connection, xcb_get_selection_owner(m_connection, atom->atom), nullptr);
-    const bool compositing = owner && owner->owner != XCB_NONE;
-    std::free(owner);
-    std::free(atom);
-    return compositing;
+    const auto owner = owned(xcb_get_selection_owner_reply(
+        m_connection, xcb_get_selection_owner(m_connection, atom->atom), nullptr));
+    return owner && owner->owner != XCB_NONE;
 }
 
 QString X11CaptureBackend::failureHint() const {
@@ -253,17 +247,15 @@ Status X11CaptureBackend::readInStrips(const Segment& segment, const QRect& area
     for (int strip = 0; strip < strips; ++strip) {
         if (strip + 1 < strips)
             pending[(strip + 1) % 2] = request(strip + 1);
-        xcb_generic_error_t* error = nullptr;
-        xcb_shm_get_image_reply_t* reply =
-            xcb_shm_get_image_reply(m_connection, pending[strip % 2], &error);
+        xcb_generic_error_t* failure = nullptr;
+        const auto reply =
+            owned(xcb_shm_get_image_reply(m_connection, pending[strip % 2], &failure));
+        const auto error = owned(failure);
         if (!reply) {
             if (strip + 1 < strips)
                 xcb_discard_reply(m_connection, pending[(strip + 1) % 2].sequence);
-            const int code = error ? error->error_code : 0;
-            std::free(error);
-            return xError("read the screen", code);
+            return xError("read the screen", error ? error->error_code : 0);
         }
-        std::free(reply);
         const int y = strip * rowsPerStrip;
         ImageBuffer::putOpaqueRows(
             image, y,
@@ -281,23 +273,20 @@ Status X11CaptureBackend::readPlain(const QRect& area, QImage& image) {
     const int bandRows = std::max(1, maxBytes / (area.width() * 4));
     for (int y = 0; y < area.height(); y += bandRows) {
         const int rows = std::min(bandRows, area.height() - y);
-        xcb_generic_error_t* error = nullptr;
-        xcb_get_image_reply_t* reply = xcb_get_image_reply(
+        xcb_generic_error_t* failure = nullptr;
+        const auto reply = owned(xcb_get_image_reply(
             m_connection,
             xcb_get_image(m_connection, XCB_IMAGE_FORMAT_Z_PIXMAP, screen->root,
                           static_cast<int16_t>(area.x()), static_cast<int16_t>(area.y() + y),
                           static_cast<uint16_t>(area.width()), static_cast<uint16_t>(rows), ~0u),
-            &error);
-        if (!reply) {
-            const int code = error ? error->error_code : 0;
-            std::free(error);
-            return xError("read the screen", code);
-        }
-        const int complete = xcb_get_image_data_length(reply) / (area.width() * 4);
+            &failure));
+        const auto error = owned(failure);
+        if (!reply)
+            return xError("read the screen", error ? error->error_code : 0);
+        const int complete = xcb_get_image_data_length(reply.get()) / (area.width() * 4);
         ImageBuffer::putOpaqueRows(
-            image, y, reinterpret_cast<const std::uint32_t*>(xcb_get_image_data(reply)),
+            image, y, reinterpret_cast<const std::uint32_t*>(xcb_get_image_data(reply.get())),
             std::min(rows, complete));
-        std::free(reply);
     }
     return std::nullopt;
 }
@@ -317,11 +306,9 @@ bool X11CaptureBackend::paintWindow(WId window, const QRegion& area, const BandR
     // Pixels go in as the root's: a window of another depth takes them another way.
     // Asked once per window, not at every move of a drag.
     if (id != m_rootDepthWindow) {
-        xcb_get_geometry_reply_t* geometry =
-            xcb_get_geometry_reply(m_connection, xcb_get_geometry(m_connection, id), nullptr);
-        const bool sameDepth = geometry && geometry->depth == screen->root_depth;
-        std::free(geometry);
-        if (!sameDepth)
+        const auto geometry = owned(
+            xcb_get_geometry_reply(m_connection, xcb_get_geometry(m_connection, id), nullptr));
+        if (!geometry || geometry->depth != screen->root_depth)
             return false;
         m_rootDepthWindow = id;
     }
@@ -359,10 +346,8 @@ bool X11CaptureBackend::paintWindow(WId window, const QRegion& area, const BandR
         });
         const auto done = last.base();
         for (auto it = pending.begin(); it != done; ++it) {
-            if (xcb_generic_error_t* error = xcb_request_check(m_connection, it->cookie)) {
-                std::free(error);
+            if (owned(xcb_request_check(m_connection, it->cookie)))
                 failed = true;
-            }
         }
         pending.erase(pending.begin(), done);
     };

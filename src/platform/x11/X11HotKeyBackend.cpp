@@ -1,4 +1,6 @@
 #include "X11HotKeyBackend.h"
+#include "Log.h"
+#include "XcbReply.h"
 
 #include "KeyNames.h"
 #include "VirtualKeys.h"
@@ -9,7 +11,6 @@
 
 #include <xcb/xcb.h>
 
-#include <cstdio>
 #include <cstdlib>
 
 namespace kestrova {
@@ -45,24 +46,23 @@ X11HotKeyBackend::~X11HotKeyBackend() {
 
 X11HotKeyBackend::Masks X11HotKeyBackend::readModifierMasks() const {
     Masks masks{XCB_MOD_MASK_4, XCB_MOD_MASK_1, XCB_MOD_MASK_2};
-    xcb_get_keyboard_mapping_reply_t* keyboard = nullptr;
     const xcb_setup_t* setup = xcb_get_setup(m_connection);
     const std::uint8_t first = setup->min_keycode;
     const int count = setup->max_keycode - setup->min_keycode + 1;
-    keyboard = xcb_get_keyboard_mapping_reply(
+    const auto keyboard = owned(xcb_get_keyboard_mapping_reply(
         m_connection,
-        xcb_get_keyboard_mapping(m_connection, first, static_cast<std::uint8_t>(count)), nullptr);
-    xcb_get_modifier_mapping_reply_t* modifiers = xcb_get_modifier_mapping_reply(
-        m_connection, xcb_get_modifier_mapping(m_connection), nullptr);
+        xcb_get_keyboard_mapping(m_connection, first, static_cast<std::uint8_t>(count)), nullptr));
+    const auto modifiers = owned(xcb_get_modifier_mapping_reply(
+        m_connection, xcb_get_modifier_mapping(m_connection), nullptr));
     if (keyboard && modifiers) {
-        const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(keyboard);
+        const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(keyboard.get());
         const int perKey = keyboard->keysyms_per_keycode;
         const auto keysymOf = [&](xcb_keycode_t code) -> std::uint32_t {
             if (code < first || code >= first + count || perKey == 0)
                 return 0;
             return syms[(code - first) * perKey];
         };
-        const xcb_keycode_t* codes = xcb_get_modifier_mapping_keycodes(modifiers);
+        const xcb_keycode_t* codes = xcb_get_modifier_mapping_keycodes(modifiers.get());
         const int perModifier = modifiers->keycodes_per_modifier;
         Masks found{};
         for (int mod = 3; mod < 8; ++mod) { // Mod1 … Mod5
@@ -84,8 +84,6 @@ X11HotKeyBackend::Masks X11HotKeyBackend::readModifierMasks() const {
         if (found.numLock)
             masks.numLock = found.numLock;
     }
-    std::free(keyboard);
-    std::free(modifiers);
     return masks;
 }
 
@@ -139,9 +137,8 @@ Status X11HotKeyBackend::grabCurrent() {
     QStringList taken;
     m_granted.clear();
     for (std::size_t i = 0; i < cookies.size(); ++i) {
-        if (xcb_generic_error_t* error = xcb_request_check(m_connection, cookies[i])) {
+        if (owned(xcb_request_check(m_connection, cookies[i]))) {
             taken << lockName(variants[i]);
-            std::free(error);
         } else {
             m_granted.push_back(variants[i]);
         }
@@ -152,11 +149,11 @@ Status X11HotKeyBackend::grabCurrent() {
     // Another client holds the key only with some lock keys on: keep what we were given,
     // so that the shortcut still works for the user in every other state.
     if (!taken.isEmpty())
-        std::fprintf(stderr,
-                     "kestrova: another application holds %s with %s; kestrova's shortcut "
-                     "works only without that\n",
-                     qPrintable(KeyNames::string(m_wanted->first, m_wanted->second)),
-                     qPrintable(taken.join(QStringLiteral(" or "))));
+        qCWarning(lcHotKey,
+                  "another application holds %s with %s; kestrova's shortcut works only "
+                  "without that",
+                  qPrintable(KeyNames::string(m_wanted->first, m_wanted->second)),
+                  qPrintable(taken.join(QStringLiteral(" or "))));
     return std::nullopt;
 }
 
@@ -190,11 +187,11 @@ bool X11HotKeyBackend::nativeEventFilter(const QByteArray& eventType, void* mess
             ungrabCurrent();
             m_masks = readModifierMasks();
             if (const Status failure = grabCurrent())
-                std::fprintf(stderr,
-                             "kestrova: couldn't register the shortcut %s again after the "
-                             "keyboard changed — %s\n",
-                             qPrintable(KeyNames::string(m_wanted->first, m_wanted->second)),
-                             qPrintable(failure->description));
+                qCWarning(lcHotKey,
+                          "couldn't register the shortcut %s again after the keyboard "
+                          "changed — %s",
+                          qPrintable(KeyNames::string(m_wanted->first, m_wanted->second)),
+                          qPrintable(failure->description));
         }
         return false;
     }

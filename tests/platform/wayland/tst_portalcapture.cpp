@@ -42,14 +42,13 @@ struct Outcome {
 // Asks for stills of `screens` and waits for the answer.
 Outcome ask(PortalCaptureBackend& backend, const std::vector<ScreenInfo>& screens,
             int timeoutMs = 5000) {
-    auto outcome = std::make_shared<Outcome>();
-    backend.grabStills(screens, [outcome](Expected<std::vector<QImage>> stills) {
-        QVERIFY(!outcome->done); // exactly once
-        outcome->done = true;
-        outcome->stills = std::move(stills);
-    });
-    test::waitUntil([&] { return outcome->done; }, timeoutMs);
-    return *outcome;
+    const QFuture<CaptureBackend::Stills> answer = backend.grabStills(screens);
+    test::waitUntil([&] { return answer.isFinished(); }, timeoutMs);
+    Outcome outcome;
+    outcome.done = answer.isFinished() && answer.resultCount() == 1; // exactly one answer
+    if (outcome.done)
+        outcome.stills = answer.result();
+    return outcome;
 }
 
 const std::vector<ScreenInfo> oneScreen{{QStringLiteral("A"), QRect(0, 0, 64, 40), 1}};

@@ -65,6 +65,16 @@ private:
     std::shared_ptr<X11CaptureBackend> m_backend;
     CaptureService m_capture;
 
+    // Waits until the screen at `area` shows `image` (its top-left corner, read back).
+    bool shows(const QRect& area, const QImage& image) {
+        const QRect corner(area.topLeft(), QSize(64, 64));
+        const QImage expected = image.copy(0, 0, 64, 64).convertToFormat(QImage::Format_RGB32);
+        return test::waitUntil([&] {
+            const Expected<QImage> read = m_backend->grab(corner);
+            return read && read.value().convertToFormat(QImage::Format_RGB32) == expected;
+        });
+    }
+
 private slots:
     void initTestCase() {
         m_backend = X11CaptureBackend::connect();
@@ -79,8 +89,7 @@ private slots:
         const QImage expected = pattern(info.pixelSize());
         PatternWindow window(screen, expected);
         window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        QTest::qWait(300);
+        QVERIFY(shows(info.nativeRect(), expected));
 
         auto future = m_capture.captureFullDisplay(screen);
         test::waitUntil([&] { return future.isFinished(); }, 10000);
@@ -106,11 +115,10 @@ private slots:
         QImage second = first.mirrored(true, false);
         PatternWindow window(screen, first);
         window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        QTest::qWait(200);
+        QVERIFY(shows(area, first));
         const QImage held = m_backend->grab(area).value();
         window.setPattern(second);
-        QTest::qWait(200);
+        QVERIFY(shows(area, second));
         m_backend->releaseCaches(); // must not pull the memory from under a held image
         QImage next = m_backend->grab(area).value();
         QCOMPARE(held, first);
@@ -118,7 +126,7 @@ private slots:
         next = QImage(); // its memory is free for the next capture
 
         window.setPattern(first);
-        QTest::qWait(200);
+        QVERIFY(shows(area, first));
         QImage again = m_backend->grab(area).value(); // reuses a segment now free
         QCOMPARE(again, first);
         QCOMPARE(held, first);
@@ -132,8 +140,7 @@ private slots:
         const QImage expected = pattern(area.size());
         PatternWindow window(screen, expected);
         window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        QTest::qWait(200);
+        QVERIFY(shows(area, expected));
         // A new connection, whose first capture needs a segment.
         const std::shared_ptr<X11CaptureBackend> fresh = X11CaptureBackend::connect();
 

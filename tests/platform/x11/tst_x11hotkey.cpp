@@ -1,7 +1,7 @@
 #include "X11HotKeyBackend.h"
 
 #include "HotKeyManager.h"
-#include "StderrCapture.h"
+#include "LogCapture.h"
 #include "TestSupport.h"
 
 #include <QApplication>
@@ -106,7 +106,7 @@ private slots:
             QVERIFY(grabFor(other, std::uint16_t(XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_4 | lock), 12));
 
         HotKeyManager manager(X11HotKeyBackend::create());
-        test::StderrCapture log;
+        test::LogCapture log;
         manager.registerHotKey(20, 0x300, [] {});
         const QByteArray line = log.text();
         QVERIFY(!manager.isRegistered());
@@ -130,7 +130,7 @@ private slots:
 
         HotKeyManager manager(X11HotKeyBackend::create());
         int presses = 0;
-        test::StderrCapture log;
+        test::LogCapture log;
         manager.registerHotKey(21, 0x300, [&] { ++presses; });
         const QByteArray line = log.text();
         QVERIFY(manager.isRegistered());
