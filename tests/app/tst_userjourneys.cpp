@@ -29,6 +29,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -271,7 +272,13 @@ private slots:
                 click(toolbar->saveButton());
                 result = newestScreenshot();
             } else {
+                QApplication::clipboard()->clear();
                 click(toolbar->copyButton());
+                // The image reaches the clipboard once it is made, in the background.
+                QVERIFY(test::waitUntil([] {
+                    const QMimeData* data = QApplication::clipboard()->mimeData();
+                    return data && data->hasFormat(QStringLiteral("image/png"));
+                }));
                 // The clipboard's owner is this process: keep its event loop running
                 // while another client asks for the image.
                 QProcess xclip;
