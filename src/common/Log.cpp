@@ -20,7 +20,16 @@ bool isOwn(const char* category) {
     return category && std::strncmp(category, "kestrova.", 9) == 0;
 }
 
+// Qt's X11 tray icon asks for a signal its platform plugin no longer has, and says so
+// at every start without a tray, where kestrova has already said what matters.
+bool isTrayNoise(const QMessageLogContext& context, const QString& message) {
+    return context.category && std::strcmp(context.category, "qt.core.qobject.connect") == 0 &&
+           message.contains(QLatin1String("systemTrayWindowChanged"));
+}
+
 void print(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (isTrayNoise(context, message))
+        return;
     if (!isOwn(context.category)) {
         qtHandler(type, context, message);
         return;

@@ -2,6 +2,8 @@
 
 #include "VirtualKeys.h"
 
+#include <QStringList>
+
 namespace kestrova {
 
 std::optional<QString> KeyNames::name(std::uint32_t code) {
@@ -20,6 +22,20 @@ QString KeyNames::string(std::uint32_t code, std::uint32_t modifiers) {
         s += QStringLiteral("⌘");
     s += name(code).value_or(QStringLiteral("Key %1").arg(code));
     return s;
+}
+
+QString KeyNames::desktopString(std::uint32_t code, std::uint32_t modifiers) {
+    QStringList parts;
+    if (modifiers & carbon::controlKey)
+        parts << QStringLiteral("Ctrl");
+    if (modifiers & carbon::optionKey)
+        parts << QStringLiteral("Alt");
+    if (modifiers & carbon::shiftKey)
+        parts << QStringLiteral("Shift");
+    if (modifiers & carbon::cmdKey)
+        parts << QStringLiteral("Super");
+    parts << name(code).value_or(QStringLiteral("Key %1").arg(code));
+    return parts.join(u'+');
 }
 
 std::uint32_t KeyNames::carbonModifiers(Qt::KeyboardModifiers modifiers) {

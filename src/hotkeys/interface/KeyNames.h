@@ -24,6 +24,8 @@ public:
     static std::optional<QString> name(std::uint32_t code);
     // Modifier symbols in the order ⌃⌥⇧⌘, then the key's name or "Key " + code.
     static QString string(std::uint32_t code, std::uint32_t modifiers);
+    // The same as Linux desktops write it in their keyboard settings: "Shift+Super+2".
+    static QString desktopString(std::uint32_t code, std::uint32_t modifiers);
     // The Carbon mask of Qt's modifiers (Meta is Super on X11); other flags are ignored.
     static std::uint32_t carbonModifiers(Qt::KeyboardModifiers modifiers);
 };

@@ -6,8 +6,10 @@
 
 #include "PortalPicture.h"
 
+#include <QDir>
 #include <QFutureWatcher>
 #include <QPromise>
+#include <QStandardPaths>
 #include <QtConcurrent/QtConcurrentRun>
 #include <QUrl>
 
@@ -48,6 +50,12 @@ PortalCaptureBackend::grabStills(const std::vector<ScreenInfo>& screens) {
     // No parent window: none of kestrova's is shown yet. Not interactive: the user
     // picks the region in kestrova's own overlay.
     call << QString() << QVariantMap{{QStringLiteral("interactive"), false}};
+    // Some portals write their picture into the user's pictures folder, and answer
+    // "cancelled" when it is missing (a new account on KDE Plasma). kestrova saves its
+    // screenshots inside it anyway.
+    if (const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+        !pictures.isEmpty())
+        QDir().mkpath(pictures);
 
     const int limit = PortalPicture::allocationLimit(screens);
     PortalRequest::send(

@@ -91,9 +91,18 @@ void PortalHotKeyBackend::closeSession() {
     m_bound = false;
 }
 
+PortalShortcuts PortalHotKeyBackend::wanted() const {
+    return {{QLatin1String(shortcutId),
+             {{QStringLiteral("description"), QStringLiteral("Capture Region")},
+              {QStringLiteral("preferred_trigger"), m_trigger}}}};
+}
+
 void PortalHotKeyBackend::createSession(unsigned generation) {
     QDBusMessage call = portalCall(QStringLiteral("CreateSession"));
-    call << QVariantMap{{QStringLiteral("session_handle_token"), portal::nextToken()}};
+    // Plasma registers only the shortcuts given here; other desktops ignore the option
+    // and take them from BindShortcuts.
+    call << QVariantMap{{QStringLiteral("session_handle_token"), portal::nextToken()},
+                        {QStringLiteral("shortcuts"), QVariant::fromValue(wanted())}};
     PortalRequest::send(
         m_bus, call, m_timeouts, this, [this, generation](Expected<PortalRequest::Answer> answer) {
             if (answer && answer.value().response == 0) {
@@ -110,6 +119,12 @@ void PortalHotKeyBackend::createSession(unsigned generation) {
                 m_bus.connect(QLatin1String(portal::service), session,
                               QLatin1String(sessionInterface), QStringLiteral("Closed"), this,
                               SLOT(onSessionClosed(QDBusMessage)));
+                // Plasma's BindShortcuts only opens its shortcut settings (at every start
+                // of kestrova); the session holds the shortcut already.
+                if (bindsAtCreation()) {
+                    m_bound = true;
+                    return;
+                }
                 bind(generation);
                 return;
             }
@@ -121,19 +136,21 @@ void PortalHotKeyBackend::createSession(unsigned generation) {
                 return;
             }
             say(QStringLiteral("the desktop did not open a shortcut session for %1 — %2")
-                    .arg(KeyNames::string(*m_key, *m_modifiers),
+                    .arg(KeyNames::desktopString(*m_key, *m_modifiers),
                          answer ? QStringLiteral("it answered %1").arg(answer.value().response)
                                 : answer.error().description));
         });
 }
 
+bool PortalHotKeyBackend::bindsAtCreation() {
+    return qEnvironmentVariable("XDG_CURRENT_DESKTOP")
+        .split(u':')
+        .contains(QLatin1String("KDE"), Qt::CaseInsensitive);
+}
+
 void PortalHotKeyBackend::bind(unsigned generation) {
-    const PortalShortcuts shortcuts{
-        {QLatin1String(shortcutId),
-         {{QStringLiteral("description"), QStringLiteral("Capture Region")},
-          {QStringLiteral("preferred_trigger"), m_trigger}}}};
     QDBusMessage call = portalCall(QStringLiteral("BindShortcuts"));
-    call << QVariant::fromValue(QDBusObjectPath(m_session)) << QVariant::fromValue(shortcuts)
+    call << QVariant::fromValue(QDBusObjectPath(m_session)) << QVariant::fromValue(wanted())
          << QString() << QVariantMap();
     PortalRequest::send(
         m_bus, call, m_timeouts, this, [this, generation](Expected<PortalRequest::Answer> answer) {
@@ -146,7 +163,7 @@ void PortalHotKeyBackend::bind(unsigned generation) {
                 return;
             }
             say(QStringLiteral("the desktop did not bind the shortcut %1 — %2")
-                    .arg(KeyNames::string(*m_key, *m_modifiers),
+                    .arg(KeyNames::desktopString(*m_key, *m_modifiers),
                          answer ? QStringLiteral("it was declined") : answer.error().description));
         });
 }
@@ -159,7 +176,7 @@ void PortalHotKeyBackend::sayUnavailable(const QString& why) {
                        "capture with %2, bind the command `kestrova --capture` to it in the "
                        "desktop's keyboard settings")
             .arg(why.endsWith(u'.') ? why.chopped(1) : why,
-                 KeyNames::string(*m_key, *m_modifiers)));
+                 KeyNames::desktopString(*m_key, *m_modifiers)));
 }
 
 // What the desktop says of kestrova's shortcut now: the key it chose, or that it has
@@ -202,7 +219,7 @@ void PortalHotKeyBackend::onSessionClosed(const QDBusMessage& message) {
         m_reopened.elapsed() < std::chrono::milliseconds(reopenPause).count()) {
         say(QStringLiteral("the desktop keeps closing kestrova's shortcut session; %1 will not "
                            "start a capture until the key is set again")
-                .arg(KeyNames::string(*m_key, *m_modifiers)));
+                .arg(KeyNames::desktopString(*m_key, *m_modifiers)));
         return;
     }
     m_reopened.start();

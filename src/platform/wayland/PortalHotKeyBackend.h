@@ -43,6 +43,11 @@ public:
 private:
     void createSession(unsigned generation);
     void bind(unsigned generation);
+    // The shortcut kestrova asks for, as the portal takes it.
+    PortalShortcuts wanted() const;
+    // Whether this desktop binds the shortcuts given when the session is made, and does
+    // nothing useful with BindShortcuts (KDE Plasma).
+    static bool bindsAtCreation();
     void closeSession();
     void closeSession(const QString& session);
     void sayUnavailable(const QString& why);

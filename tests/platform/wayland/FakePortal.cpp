@@ -156,6 +156,7 @@ QDBusObjectPath FakePortal::createSession(const QVariantMap& options, const QDBu
         QStringLiteral("/org/freedesktop/portal/desktop/session/%1/%2")
             .arg(sender, options.value(QStringLiteral("session_handle_token")).toString());
     sessions << session;
+    sessionOptions << options;
     auto* object = new SessionObject(this, session);
     new SessionAdaptor(object);
     m_bus.registerObject(session, object);

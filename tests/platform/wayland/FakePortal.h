@@ -57,6 +57,7 @@ public:
     QStringList requestPaths;
     QList<PortalShortcuts> boundShortcuts;
     QStringList sessions, closedSessions;
+    QList<QVariantMap> sessionOptions;
 
     // Sends a press of a shortcut to the clients.
     void activate(const QString& session, const QString& id);

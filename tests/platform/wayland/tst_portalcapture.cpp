@@ -9,9 +9,11 @@
 #include "TestSupport.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QPainter>
 #include <QRandomGenerator>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -86,8 +88,16 @@ private slots:
         const QImage desktop = noise({120, 60}, 7);
         portal.uri = portalFile(desktop, QStringLiteral("out.png"));
         PortalCaptureBackend backend(client(QStringLiteral("c1")));
+        // A new account has no pictures folder yet, and some portals cannot write their
+        // picture without it: it is there before the portal is asked.
+        const QTemporaryDir home;
+        const QByteArray savedHome = qgetenv("HOME");
+        qputenv("HOME", QFile::encodeName(home.path()));
+        const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
 
         const Outcome outcome = ask(backend, screens);
+        qputenv("HOME", savedHome);
+        QVERIFY(QFileInfo(pictures).isDir());
         QVERIFY(outcome.done);
         QVERIFY2(outcome.stills,
                  outcome.stills ? "" : qPrintable(outcome.stills.error().description));

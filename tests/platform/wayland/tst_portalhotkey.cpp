@@ -85,6 +85,26 @@ private slots:
         QCOMPARE(presses, 1);
     }
 
+    void plasmaGetsTheShortcutWithTheSessionAndIsNotAskedToBind() {
+        // Plasma registers only what CreateSession carries, and its BindShortcuts opens
+        // its settings window: kestrova must not call it there.
+        const QByteArray desktop = qgetenv("XDG_CURRENT_DESKTOP");
+        qputenv("XDG_CURRENT_DESKTOP", "KDE");
+        Bound fixture(*m_bus, QStringLiteral("h6"));
+        auto& [portal, backend, manager, presses] = fixture;
+        const bool bound = fixture.waitUntilBound();
+        qputenv("XDG_CURRENT_DESKTOP", desktop);
+        QVERIFY(bound);
+        QVERIFY(portal.boundShortcuts.isEmpty());
+        const auto given = qdbus_cast<PortalShortcuts>(
+            portal.sessionOptions.value(0).value(QStringLiteral("shortcuts")));
+        QCOMPARE(given.value(0).id, QStringLiteral("capture-region"));
+        QCOMPARE(given.value(0).properties.value(QStringLiteral("preferred_trigger")).toString(),
+                 QStringLiteral("SHIFT+LOGO+2"));
+        portal.activate(backend->boundSession(), QStringLiteral("capture-region"));
+        QVERIFY(test::waitUntil([&] { return presses == 1; }));
+    }
+
     void aNewKeyRebindsAndClearingUnbinds() {
         Bound fixture(*m_bus, QStringLiteral("h2"));
         auto& [portal, backend, manager, presses] = fixture;
@@ -173,6 +193,8 @@ private slots:
         const QString text = QString::fromUtf8(errors.text());
         QCOMPARE(text.count(QStringLiteral("offers applications no global shortcuts")), 1);
         QVERIFY2(text.contains(QStringLiteral("kestrova --capture")), qPrintable(text));
+        // Named as the desktop's keyboard settings name it.
+        QVERIFY2(text.contains(QStringLiteral("Shift+Super+2")), qPrintable(text));
         QCOMPARE(text.count(u'\n'), 1);
     }
 };
