@@ -45,6 +45,14 @@ void click(QPoint at) {
     QTest::qWait(150);
 }
 
+// What the display shows at a point of the desktop.
+QRgb screenPixel(QPoint at) {
+    return QGuiApplication::primaryScreen()
+        ->grabWindow(0, at.x(), at.y(), 1, 1)
+        .toImage()
+        .pixel(0, 0);
+}
+
 bool windowShown(const QString& name, int timeoutMs = 8000) {
     return test::waitUntil([&] { return !test::findWindows(name).isEmpty(); }, timeoutMs);
 }
@@ -114,10 +122,17 @@ private:
     void selectRegion() {
         STEP(chooseFromMenu(1));
         QVERIFY(windowShown(QStringLiteral("kestrova selection")));
-        QTest::qWait(200);
+        // Ready for the drag once the desktop shows dimmed.
+        QVERIFY(test::waitUntil([] {
+            return screenPixel({selLeft - 20, selTop - 20}) != qRgb(0x33, 0x66, 0xaa);
+        }));
         test::drag(selLeft, selTop, selRight, selBottom);
         QVERIFY(windowShown(QStringLiteral("kestrova editor")));
-        QTest::qWait(500);
+        // In place once its dark toolbar shows under the selection.
+        QVERIFY(test::waitUntil([] {
+            const QRgb bar = screenPixel(toolbarButton(0) - QPoint(15 + 4, 0));
+            return qRed(bar) < 0x50 && qBlue(bar) < 0x50;
+        }));
     }
 
     void drawRectangle() {
