@@ -231,10 +231,13 @@ void AppDelegate::presentCaptureError(const Error& error) {
     alert->setWindowTitle(QStringLiteral("kestrova"));
     alert->setText(QStringLiteral("kestrova couldn't capture the screen"));
     alert->setInformativeText(error.description + (backend ? backend->failureHint() : QString()));
+    // Only where settings could help: a desktop portal's refusal is not kestrova's.
     QPushButton* openSettingsButton =
-        alert->addButton(QStringLiteral("Open Settings"), QMessageBox::AcceptRole);
-    alert->addButton(QStringLiteral("OK"), QMessageBox::RejectRole);
-    alert->setDefaultButton(openSettingsButton);
+        !backend || backend->settingsCanHelp()
+            ? alert->addButton(QStringLiteral("Open Settings"), QMessageBox::AcceptRole)
+            : nullptr;
+    QPushButton* ok = alert->addButton(QStringLiteral("OK"), QMessageBox::RejectRole);
+    alert->setDefaultButton(openSettingsButton ? openSettingsButton : ok);
     alert->setWindowFlag(Qt::WindowStaysOnTopHint);
     const QUrl target = backend ? backend->settingsUrl() : QUrl();
     connect(alert, &QMessageBox::buttonClicked, this,

@@ -43,9 +43,11 @@ public:
     virtual bool isCompositing() const = 0;
 
     // The sentence added to the capture-failure alert, true for this system, and where
-    // its "Open Settings" button leads (empty: kestrova's own settings).
+    // its "Open Settings" button leads (empty: kestrova's own settings). Without any
+    // settings that could help, the alert has no such button.
     virtual QString failureHint() const = 0;
     virtual QUrl settingsUrl() const { return {}; }
+    virtual bool settingsCanHelp() const { return true; }
 
     // Readies, once at start, what every capture of a long-running kestrova uses, so
     // that no capture waits for it.

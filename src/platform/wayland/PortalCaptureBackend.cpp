@@ -6,6 +6,8 @@
 
 #include "PortalPicture.h"
 
+#include <QDBusArgument>
+#include <QDBusPendingCallWatcher>
 #include <QDir>
 #include <QFutureWatcher>
 #include <QPromise>
@@ -20,6 +22,27 @@ namespace {
 QString fileOf(const PortalRequest::Answer& answer) {
     const QUrl uri(answer.results.value(QStringLiteral("uri")).toString());
     return uri.isLocalFile() ? uri.toLocalFile() : QString();
+}
+
+// Where desktops that ask before a program's first screenshot (GNOME) keep the answer:
+// "no" for programs outside a sandbox once the user declined.
+QDBusPendingCall askPermissionStore(const QDBusConnection& bus) {
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.impl.portal.PermissionStore"),
+        QStringLiteral("/org/freedesktop/impl/portal/PermissionStore"),
+        QStringLiteral("org.freedesktop.impl.portal.PermissionStore"), QStringLiteral("Lookup"));
+    call << QStringLiteral("screenshot") << QStringLiteral("screenshot");
+    return bus.asyncCall(call, 2000);
+}
+
+// Whether the store's answer holds a refusal; no store, table or entry holds none.
+bool holdsRefusal(const QDBusPendingCall& lookup) {
+    const QDBusMessage reply = lookup.reply();
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return false;
+    QMap<QString, QStringList> programs;
+    reply.arguments().constFirst().value<QDBusArgument>() >> programs;
+    return programs.value(QString()).contains(QStringLiteral("no"));
 }
 
 } // namespace
@@ -58,9 +81,12 @@ PortalCaptureBackend::grabStills(const std::vector<ScreenInfo>& screens) {
         QDir().mkpath(pictures);
 
     const int limit = PortalPicture::allocationLimit(screens);
+    // What the desktop remembered before this request, long answered by the time the
+    // portal is (a person reads its dialog, if any).
+    const QDBusPendingCall before = askPermissionStore(m_bus);
     PortalRequest::send(
         m_bus, call, m_timeouts, m_requests.get(),
-        [this, screens, done, limit](Expected<PortalRequest::Answer> answer) {
+        [this, screens, done, limit, before](Expected<PortalRequest::Answer> answer) {
             if (!answer) {
                 m_lastFailure = answer.error();
                 done(answer.error());
@@ -72,10 +98,12 @@ PortalCaptureBackend::grabStills(const std::vector<ScreenInfo>& screens) {
                 return;
             }
             if (a.response != 0) {
-                m_lastFailure = portal::error(portal::Failure::refused,
-                                              QStringLiteral("The desktop refused to take a "
-                                                             "screenshot."));
-                done(m_lastFailure);
+                auto* earlier = new QDBusPendingCallWatcher(before, m_requests.get());
+                QObject::connect(earlier, &QDBusPendingCallWatcher::finished, earlier,
+                                 [this, earlier, done] {
+                                     earlier->deleteLater();
+                                     refused(holdsRefusal(*earlier), done);
+                                 });
                 return;
             }
             // Reading, decoding and cutting a whole desktop takes a while: not on the
@@ -106,6 +134,29 @@ PortalCaptureBackend::grabStills(const std::vector<ScreenInfo>& screens) {
     return promise->future();
 }
 
+void PortalCaptureBackend::refused(bool refusedBefore, const std::function<void(Stills)>& done) {
+    if (refusedBefore) {
+        m_lastFailure = portal::error(portal::Failure::refusedBefore,
+                                      QStringLiteral("The desktop refused the screenshot: it "
+                                                     "remembers that screenshots were declined "
+                                                     "for applications."));
+        done(m_lastFailure);
+        return;
+    }
+    // Declined just now, in the desktop's own dialog, if the store says so now.
+    auto* after = new QDBusPendingCallWatcher(askPermissionStore(m_bus), m_requests.get());
+    QObject::connect(after, &QDBusPendingCallWatcher::finished, after, [this, after, done] {
+        after->deleteLater();
+        if (holdsRefusal(*after)) {
+            done(CaptureError::make(CaptureError::Kind::cancelled));
+            return;
+        }
+        m_lastFailure = portal::error(portal::Failure::refused,
+                                      QStringLiteral("The desktop refused to take a screenshot."));
+        done(m_lastFailure);
+    });
+}
+
 QString PortalCaptureBackend::failureHint() const {
     using portal::Failure;
     if (portal::is(m_lastFailure, Failure::noService))
@@ -121,6 +172,13 @@ QString PortalCaptureBackend::failureHint() const {
     if (portal::is(m_lastFailure, Failure::unreadable))
         return QStringLiteral("\n\nThe desktop took the screenshot, but kestrova could not "
                               "read the picture it wrote. Try again.");
+    if (portal::is(m_lastFailure, Failure::refusedBefore))
+        return QStringLiteral(
+            "\n\nTo be asked again at the next capture, run this in a terminal:\n"
+            "gdbus call --session --dest org.freedesktop.impl.portal.PermissionStore "
+            "--object-path /org/freedesktop/impl/portal/PermissionStore --method "
+            "org.freedesktop.impl.portal.PermissionStore.DeletePermission screenshot "
+            "screenshot ''");
     if (portal::is(m_lastFailure, Failure::noAnswer))
         return QStringLiteral(
             "\n\nThe desktop portal did not answer in time; it may be busy or waiting for "

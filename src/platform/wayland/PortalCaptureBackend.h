@@ -7,6 +7,8 @@
 #include <QDBusConnection>
 #include <QObject>
 
+#include <functional>
+
 #include <chrono>
 #include <memory>
 
@@ -34,8 +36,14 @@ public:
     QFuture<Stills> grabStills(const std::vector<ScreenInfo>& screens) override;
     bool isCompositing() const override { return false; }
     QString failureHint() const override;
+    // Nothing kestrova's settings hold can make a portal take screenshots.
+    bool settingsCanHelp() const override { return false; }
 
 private:
+    // Sorts out a "failed" answer: the user's own Deny in the desktop's dialog is an
+    // answer, not a failure; a refusal the desktop stored earlier is explained.
+    void refused(bool refusedBefore, const std::function<void(Stills)>& done);
+
     QDBusConnection m_bus;
     PortalRequest::Timeouts m_timeouts;
     std::unique_ptr<QObject> m_requests; // parent of requests in flight

@@ -26,6 +26,7 @@ enum class Failure {
     noAnswer,      // nothing came back in time
     callFailed,    // any other error of the call itself
     unreadable,    // the portal's picture could not be read
+    refusedBefore, // the user declined once, and the desktop keeps answering so
 };
 Error error(Failure failure, const QString& description);
 bool is(const Error& error, Failure failure);

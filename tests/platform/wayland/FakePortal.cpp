@@ -44,6 +44,44 @@ private:
     FakePortal* m_portal;
 };
 
+// The permission store, holding what the user answered the desktop's question about
+// screenshots (GNOME asks at a program's first one).
+class StoreObject final : public QObject {
+    Q_OBJECT
+public:
+    explicit StoreObject(FakePortal* portal) : QObject(portal), m_portal(portal) {}
+
+private:
+    FakePortal* m_portal;
+    friend class StoreAdaptor;
+};
+
+class StoreAdaptor final : public QDBusAbstractAdaptor {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.impl.portal.PermissionStore")
+public:
+    explicit StoreAdaptor(StoreObject* store) : QDBusAbstractAdaptor(store), m_store(store) {}
+public slots:
+    QMap<QString, QStringList> Lookup(const QString& table, const QString& id,
+                                      const QDBusMessage& message, QDBusVariant& data) {
+        data = QDBusVariant(QVariant(0));
+        const QStringList& stored = m_store->m_portal->screenshotPermission;
+        if (table != QLatin1String("screenshot") || id != QLatin1String("screenshot") ||
+            stored.isEmpty()) {
+            message.setDelayedReply(true);
+            QDBusConnection(m_store->m_portal->busName())
+                .send(message.createErrorReply(
+                    QStringLiteral("org.freedesktop.portal.Error.NotFound"),
+                    QStringLiteral("No entry")));
+            return {};
+        }
+        return {{QString(), stored}};
+    }
+
+private:
+    StoreObject* m_store;
+};
+
 class SessionObject final : public QObject {
     Q_OBJECT
 public:
@@ -107,10 +145,17 @@ FakePortal::FakePortal(const PrivateBus& bus, Interfaces interfaces)
         new ShortcutsAdaptor(this);
     m_bus.registerObject(QStringLiteral("/org/freedesktop/portal/desktop"), this);
     m_bus.registerService(QStringLiteral("org.freedesktop.portal.Desktop"));
+    qDBusRegisterMetaType<QMap<QString, QStringList>>();
+    auto* store = new StoreObject(this);
+    new StoreAdaptor(store);
+    m_bus.registerObject(QStringLiteral("/org/freedesktop/impl/portal/PermissionStore"), store);
+    m_bus.registerService(QStringLiteral("org.freedesktop.impl.portal.PermissionStore"));
 }
 
 FakePortal::~FakePortal() {
     m_bus.unregisterService(QStringLiteral("org.freedesktop.portal.Desktop"));
+    m_bus.unregisterService(QStringLiteral("org.freedesktop.impl.portal.PermissionStore"));
+    m_bus.unregisterObject(QStringLiteral("/org/freedesktop/impl/portal/PermissionStore"));
     m_bus.unregisterObject(QStringLiteral("/org/freedesktop/portal/desktop"));
     QDBusConnection::disconnectFromBus(m_bus.name());
 }
@@ -142,6 +187,9 @@ QDBusObjectPath FakePortal::screenshot(const QVariantMap& options, const QDBusMe
         message.setDelayedReply(true);
         return {};
     }
+    // The user declines in the desktop's dialog, which the desktop remembers.
+    if (response == 2u && denyIsStored)
+        screenshotPermission = {QStringLiteral("no")};
     if (response)
         respond(path, *response,
                 uri.isEmpty() ? QVariantMap() : QVariantMap{{QStringLiteral("uri"), uri}}, delayMs);

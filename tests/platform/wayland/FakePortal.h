@@ -51,6 +51,10 @@ public:
     QString uri;
     int delayMs = 0;
     bool replies = true; // false: the call itself is never replied to
+    // What the permission store holds for screenshots (empty: no entry), and whether a
+    // "failed" answer stands for the user's Deny, which the desktop then stores.
+    QStringList screenshotPermission;
+    bool denyIsStored = false;
 
     // What was asked.
     QList<QVariantMap> screenshotOptions;
@@ -71,6 +75,7 @@ public:
     QDBusObjectPath bindShortcuts(const QDBusObjectPath& session, const PortalShortcuts& shortcuts,
                                   const QVariantMap& options, const QDBusMessage& message);
     void closeSession(const QString& path);
+    QString busName() const { return m_bus.name(); }
 
 private:
     QString requestPath(const QDBusMessage& message, const QVariantMap& options);

@@ -123,18 +123,31 @@ private slots:
 
     void cancelEndsQuietlyAndFailuresSayWhy_data() {
         QTest::addColumn<uint>("response");
+        QTest::addColumn<QStringList>("stored"); // the permission store's entry before
+        QTest::addColumn<bool>("denyIsStored");  // "failed" is the user's Deny in a dialog
         QTest::addColumn<bool>("cancelled");
         QTest::addColumn<QString>("hint");
-        QTest::newRow("cancelled by the user") << 1u << true << QString();
-        QTest::newRow("failed") << 2u << false << QStringLiteral("refused");
-        QTest::newRow("unknown code") << 7u << false << QStringLiteral("refused");
+        QTest::newRow("cancelled by the user") << 1u << QStringList() << false << true << QString();
+        QTest::newRow("failed") << 2u << QStringList() << false << false
+                                << QStringLiteral("refused");
+        QTest::newRow("unknown code")
+            << 7u << QStringList() << false << false << QStringLiteral("refused");
+        QTest::newRow("declined in the desktop's dialog")
+            << 2u << QStringList() << true << true << QString();
+        QTest::newRow("declined before, and remembered")
+            << 2u << QStringList{QStringLiteral("no")} << false << false
+            << QStringLiteral("DeletePermission screenshot screenshot");
     }
     void cancelEndsQuietlyAndFailuresSayWhy() {
         QFETCH(uint, response);
+        QFETCH(QStringList, stored);
+        QFETCH(bool, denyIsStored);
         QFETCH(bool, cancelled);
         QFETCH(QString, hint);
         test::FakePortal portal(*m_bus, {});
         portal.response = response;
+        portal.screenshotPermission = stored;
+        portal.denyIsStored = denyIsStored;
         PortalCaptureBackend backend(client(QStringLiteral("c2")));
         const Outcome outcome = ask(backend, oneScreen);
         QVERIFY(outcome.done);
