@@ -2,8 +2,6 @@
 
 #include "VirtualKeys.h"
 
-#include <QStringList>
-
 namespace kestrova {
 
 std::optional<QString> KeyNames::name(std::uint32_t code) {
@@ -11,31 +9,29 @@ std::optional<QString> KeyNames::name(std::uint32_t code) {
 }
 
 QString KeyNames::string(std::uint32_t code, std::uint32_t modifiers) {
-    QString s;
-    if (modifiers & carbon::controlKey)
-        s += QStringLiteral("⌃");
-    if (modifiers & carbon::optionKey)
-        s += QStringLiteral("⌥");
-    if (modifiers & carbon::shiftKey)
-        s += QStringLiteral("⇧");
-    if (modifiers & carbon::cmdKey)
-        s += QStringLiteral("⌘");
-    s += name(code).value_or(QStringLiteral("Key %1").arg(code));
-    return s;
+    return modifierNames(modifiers, {QStringLiteral("⌃"), QStringLiteral("⌥"), QStringLiteral("⇧"),
+                                     QStringLiteral("⌘")})
+               .join(QString()) +
+           name(code).value_or(QStringLiteral("Key %1").arg(code));
 }
 
 QString KeyNames::desktopString(std::uint32_t code, std::uint32_t modifiers) {
-    QStringList parts;
-    if (modifiers & carbon::controlKey)
-        parts << QStringLiteral("Ctrl");
-    if (modifiers & carbon::optionKey)
-        parts << QStringLiteral("Alt");
-    if (modifiers & carbon::shiftKey)
-        parts << QStringLiteral("Shift");
-    if (modifiers & carbon::cmdKey)
-        parts << QStringLiteral("Super");
+    QStringList parts =
+        modifierNames(modifiers, {QStringLiteral("Ctrl"), QStringLiteral("Alt"),
+                                  QStringLiteral("Shift"), QStringLiteral("Super")});
     parts << name(code).value_or(QStringLiteral("Key %1").arg(code));
     return parts.join(u'+');
+}
+
+QStringList KeyNames::modifierNames(std::uint32_t modifiers, const std::array<QString, 4>& names) {
+    QStringList set;
+    const std::array<std::uint32_t, 4> order{carbon::controlKey, carbon::optionKey,
+                                             carbon::shiftKey, carbon::cmdKey};
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        if (modifiers & order[i])
+            set << names[i];
+    }
+    return set;
 }
 
 std::uint32_t KeyNames::carbonModifiers(Qt::KeyboardModifiers modifiers) {

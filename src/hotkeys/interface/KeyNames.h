@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <Qt>
 
+#include <array>
 #include <cstdint>
 #include <optional>
 
@@ -26,6 +28,9 @@ public:
     static QString string(std::uint32_t code, std::uint32_t modifiers);
     // The same as Linux desktops write it in their keyboard settings: "Shift+Super+2".
     static QString desktopString(std::uint32_t code, std::uint32_t modifiers);
+    // The modifiers that are set, in the order Ctrl, Alt, Shift, Super, each under the
+    // name given for it.
+    static QStringList modifierNames(std::uint32_t modifiers, const std::array<QString, 4>& names);
     // The Carbon mask of Qt's modifiers (Meta is Super on X11); other flags are ignored.
     static std::uint32_t carbonModifiers(Qt::KeyboardModifiers modifiers);
 };

@@ -12,15 +12,9 @@ std::optional<QString> PortalShortcut::trigger(std::uint32_t virtualKey,
     const std::optional<QString> key = VirtualKeys::keysymName(virtualKey);
     if (!key)
         return std::nullopt;
-    QStringList parts;
-    if (carbonModifiers & carbon::controlKey)
-        parts << QStringLiteral("CTRL");
-    if (carbonModifiers & carbon::optionKey)
-        parts << QStringLiteral("ALT");
-    if (carbonModifiers & carbon::shiftKey)
-        parts << QStringLiteral("SHIFT");
-    if (carbonModifiers & carbon::cmdKey)
-        parts << QStringLiteral("LOGO");
+    QStringList parts =
+        KeyNames::modifierNames(carbonModifiers, {QStringLiteral("CTRL"), QStringLiteral("ALT"),
+                                                  QStringLiteral("SHIFT"), QStringLiteral("LOGO")});
     parts << *key;
     return parts.join(u'+');
 }
