@@ -38,7 +38,16 @@ if [ "${1:-}" = --inside ]; then
   export WAYLAND_DISPLAY=${socket##*/} XDG_CURRENT_DESKTOP=sway XDG_SESSION_TYPE=wayland
   SWAYSOCK=$(find "$XDG_RUNTIME_DIR" -maxdepth 1 -name 'sway-ipc.*' | head -1)
   export SWAYSOCK
-  dbus-update-activation-environment WAYLAND_DISPLAY XDG_CURRENT_DESKTOP SWAYSOCK
+  # Only the backends a wlroots session uses (its own, and GTK's for the rest): with
+  # other desktops' installed, the portal may try theirs first (KDE's aborts without
+  # its own session).
+  mkdir -p "$HOME/portals"
+  for backend in wlr gtk; do
+    cp "/usr/share/xdg-desktop-portal/portals/$backend.portal" "$HOME/portals/" 2>/dev/null || true
+  done
+  export XDG_DESKTOP_PORTAL_DIR=$HOME/portals
+  dbus-update-activation-environment WAYLAND_DISPLAY XDG_CURRENT_DESKTOP SWAYSOCK \
+    XDG_DESKTOP_PORTAL_DIR
   # The wlroots portal exits at once without PipeWire.
   pipewire >"$HOME/pipewire.log" 2>&1 &
   pipewire=$!
@@ -54,7 +63,9 @@ fi
 test_program=$1
 shift
 work=$(mktemp -d /tmp/kestrova-wayland.XXXXXX)
-trap 'rm -rf "$work"' EXIT
+# The document portal may have mounted its folder in the session's runtime folder:
+# unmount it first, or the folder cannot be removed.
+trap 'fusermount3 -u -z "$work/runtime/doc" 2>/dev/null || true; rm -rf "$work"' EXIT
 mkdir -p "$work/bin" "$work/home" "$work/runtime"
 cp "$test_program" "$work/bin/"
 environment=()
