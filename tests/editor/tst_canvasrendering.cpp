@@ -6,7 +6,6 @@
 #include "ModelGeometry.h"
 #include "Palette.h"
 #include "ScreenshotEncoder.h"
-#include "ScreenshotWriter.h"
 #include "SizeLabel.h"
 #include "TestSupport.h"
 
