@@ -1,12 +1,18 @@
 // How long a capture takes to reach the screen in a Wayland session: from
 // `kestrova --capture` until every output reads back dimmed, and how much of that is
-// the screenshot portal's own round trip. Runs inside a Wayland session with the
-// portal (for a headless one: tests/platform/wayland/sway_session.sh), with KESTROVA
-// naming the binary; needs swaymsg, grim and wtype. Prints one line of JSON.
+// the capture route's own round trip (the compositor's copies, and the screenshot
+// portal's). Runs inside a wlroots session with the portal (for a headless one:
+// tests/platform/wayland/sway_session.sh), with KESTROVA naming the binary; needs
+// swaymsg and wtype. PAUSE seconds pass before each capture (a capture usually
+// follows minutes of other work); "mixed" adds a second output at scale 2. Set
+// KESTROVA_CAPTURE=portal to time kestrova taking the screen through the portal.
+// Prints one line of JSON.
 //
-//   sway_session.sh build/bench/kestrova_bench_wayland build/src/kestrova [-- ROUNDS]
+//   sway_session.sh build/bench/kestrova_bench_wayland build/src/kestrova
+//       [-- ROUNDS [PAUSE [mixed]]]
 
 #include "PortalCaptureBackend.h"
+#include "ScreencopyCaptureBackend.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -51,14 +57,35 @@ std::vector<ScreenInfo> outputs() {
     return all;
 }
 
-// One pixel of an output, read back from the compositor.
-int greyAt(const QString& output) {
-    const QByteArray ppm =
-        run(QStringLiteral("grim"),
-            {QStringLiteral("-o"), output, QStringLiteral("-g"), QStringLiteral("20,20 1x1"),
-             QStringLiteral("-t"), QStringLiteral("ppm"), QStringLiteral("-")});
-    const QImage image = QImage::fromData(ppm, "PPM");
-    return image.isNull() ? -1 : qGreen(image.pixel(0, 0));
+// The green of one pixel of each output, read back from the compositor. Its own
+// screen copies, not a reading program started each time: a start costs more than the
+// compositor's next frame.
+std::vector<int> greysAt(ScreencopyConnection& compositor, const std::vector<ScreenInfo>& screens) {
+    std::vector<int> greys;
+    Expected<std::vector<ScreencopyConnection::Frame>> frames = compositor.capture(screens);
+    for (std::size_t i = 0; i < screens.size(); ++i) {
+        const QImage pixels = frames ? frames.value()[i].pixels : QImage();
+        greys.push_back(pixels.isNull() ? -1 : qGreen(pixels.pixel(20, 20)));
+    }
+    return greys;
+}
+
+// How long each of `rounds` captures of the screens takes through `backend`.
+std::vector<double> roundTrips(CaptureBackend& backend, const std::vector<ScreenInfo>& screens,
+                               int rounds) {
+    std::vector<double> ms;
+    for (int i = 0; i < rounds; ++i) {
+        QEventLoop loop;
+        QFutureWatcher<CaptureBackend::Stills> answer;
+        QObject::connect(&answer, &QFutureWatcherBase::finished, &loop, &QEventLoop::quit);
+        QElapsedTimer timer;
+        timer.start();
+        answer.setFuture(backend.grabStills(screens));
+        if (!answer.isFinished())
+            loop.exec();
+        ms.push_back(timer.nsecsElapsed() / 1e6);
+    }
+    return ms;
 }
 
 QJsonObject summary(std::vector<double> ms) {
@@ -75,6 +102,14 @@ QJsonObject summary(std::vector<double> ms) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const int rounds = argc > 1 ? std::max(1, atoi(argv[1])) : 10;
+    const int pause = argc > 2 ? std::max(0, atoi(argv[2])) : 0;
+    if (argc > 3 && qstrcmp(argv[3], "mixed") == 0) {
+        run(QStringLiteral("swaymsg"), {QStringLiteral("create_output")});
+        run(QStringLiteral("swaymsg"),
+            {QStringLiteral("output"), QStringLiteral("HEADLESS-2"), QStringLiteral("resolution"),
+             QStringLiteral("1920x1080"), QStringLiteral("scale"), QStringLiteral("2"),
+             QStringLiteral("position"), QStringLiteral("1920"), QStringLiteral("0")});
+    }
     const QString kestrova = QString::fromLocal8Bit(qgetenv("KESTROVA"));
     if (kestrova.isEmpty()) {
         std::fprintf(stderr, "set KESTROVA to the binary (sway_session.sh does)\n");
@@ -85,40 +120,36 @@ int main(int argc, char** argv) {
         run(QStringLiteral("swaymsg"), {QStringLiteral("output"), s.name, QStringLiteral("bg"),
                                         QStringLiteral("#808080"), QStringLiteral("solid_color")});
     QThread::msleep(500);
-    const int bright = greyAt(screens.front().name);
+    const std::unique_ptr<ScreencopyConnection> compositor = ScreencopyConnection::connect();
+    if (!compositor) {
+        std::fprintf(stderr, "the compositor offers no screen copies\n");
+        return 2;
+    }
+    const int bright = greysAt(*compositor, screens).front();
 
     QProcess instance;
     instance.start(kestrova, {});
     QThread::msleep(1500);
 
-    // The portal's own share: its round trip for one picture of the whole desktop.
-    std::vector<double> portal;
-    PortalCaptureBackend backend;
-    for (int i = 0; i < rounds; ++i) {
-        QEventLoop loop;
-        QFutureWatcher<CaptureBackend::Stills> answer;
-        QObject::connect(&answer, &QFutureWatcherBase::finished, &loop, &QEventLoop::quit);
-        QElapsedTimer timer;
-        timer.start();
-        answer.setFuture(backend.grabStills(screens));
-        loop.exec();
-        portal.push_back(timer.nsecsElapsed() / 1e6);
-    }
+    // The capture routes' own share: their round trips for pictures of every output.
+    PortalCaptureBackend portalBackend;
+    const std::vector<double> portal = roundTrips(portalBackend, screens, rounds);
+    std::vector<double> screencopy;
+    if (auto backend = ScreencopyCaptureBackend::connect())
+        screencopy = roundTrips(*backend, screens, rounds);
 
     std::vector<double> visible;
     for (int i = 0; i < rounds; ++i) {
+        QThread::sleep(pause);
         QElapsedTimer timer;
         timer.start();
         QProcess::startDetached(kestrova, {QStringLiteral("--capture")});
         std::vector<bool> dimmed(screens.size(), false);
         while (!std::all_of(dimmed.begin(), dimmed.end(), [](bool d) { return d; }) &&
                timer.elapsed() < 20000) {
-            for (std::size_t s = 0; s < screens.size(); ++s) {
-                if (!dimmed[s]) {
-                    const int grey = greyAt(screens[s].name);
-                    dimmed[s] = grey >= 0 && grey < bright * 0.8;
-                }
-            }
+            const std::vector<int> greys = greysAt(*compositor, screens);
+            for (std::size_t s = 0; s < screens.size(); ++s)
+                dimmed[s] = dimmed[s] || (greys[s] >= 0 && greys[s] < bright * 0.8);
         }
         visible.push_back(timer.nsecsElapsed() / 1e6);
         run(QStringLiteral("wtype"), {QStringLiteral("-s"), QStringLiteral("300"),
@@ -130,8 +161,12 @@ int main(int argc, char** argv) {
 
     QJsonObject line{{QStringLiteral("outputs"), int(screens.size())},
                      {QStringLiteral("rounds"), rounds},
+                     {QStringLiteral("pause_s"), pause},
+                     {QStringLiteral("capture"),
+                      qEnvironmentVariable("KESTROVA_CAPTURE", QStringLiteral("default"))},
                      {QStringLiteral("capture_to_every_output_dimmed_ms"), summary(visible)},
-                     {QStringLiteral("portal_round_trip_ms"), summary(portal)}};
+                     {QStringLiteral("portal_round_trip_ms"), summary(portal)},
+                     {QStringLiteral("screencopy_round_trip_ms"), summary(screencopy)}};
     std::printf("%s\n", QJsonDocument(line).toJson(QJsonDocument::Compact).constData());
     return 0;
 }

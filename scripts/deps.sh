@@ -6,14 +6,14 @@ set -euo pipefail
 # qt6-wayland: on a Wayland session kestrova runs as a Wayland client (through XWayland
 # it would see only X11 windows); wl-clipboard serves `kestrova --clipboard` there.
 # libxcb-xtest0-dev: the overlay benchmark, built with kestrova, presses the hot key itself.
+# libwayland-dev: on wlroots compositors kestrova reads the screens from the compositor.
 build_packages=(cmake g++ make pkgconf qt6-base-dev qt6-svg-dev qt6-wayland wl-clipboard
-  libxcb1-dev libxcb-shm0-dev libxcb-xtest0-dev libdeflate-dev)
+  libxcb1-dev libxcb-shm0-dev libxcb-xtest0-dev libdeflate-dev libwayland-dev)
 # The second line is a headless Wayland session: compositor, screenshot portal, and the
 # tools that read its screen and type into it.
 test_packages=(xvfb xauth xdotool xclip x11-xserver-utils x11-utils xcompmgr trayer openbox
   dbus-daemon dbus-bin desktop-file-utils appstream clang-format
-  sway xdg-desktop-portal xdg-desktop-portal-wlr xdg-desktop-portal-gtk pipewire grim wtype
-  libwayland-dev)
+  sway xdg-desktop-portal xdg-desktop-portal-wlr xdg-desktop-portal-gtk pipewire grim wtype)
 
 wanted=("${build_packages[@]}")
 if [ "${1:-build}" = test ]; then

@@ -3,6 +3,7 @@
 
 #include "PortalCaptureBackend.h"
 #include "PortalHotKeyBackend.h"
+#include "ScreencopyCaptureBackend.h"
 #include "X11CaptureBackend.h"
 #include "X11HotKeyBackend.h"
 
@@ -55,8 +56,15 @@ std::shared_ptr<CaptureBackend> Backends::loadCapture() {
                              "unset QT_QPA_PLATFORM) for the Wayland session");
         return X11CaptureBackend::connect();
     }
-    if (platform == QLatin1String("wayland"))
+    if (platform == QLatin1String("wayland")) {
+        // The compositor's own copies where it offers them (wlroots): exact on every
+        // output, and no portal round trip. The portal for every other desktop, or
+        // when the user asks for it.
+        if (qgetenv("KESTROVA_CAPTURE") != "portal")
+            if (auto screencopy = ScreencopyCaptureBackend::connect())
+                return screencopy;
         return std::make_shared<PortalCaptureBackend>();
+    }
     return nullptr;
 }
 

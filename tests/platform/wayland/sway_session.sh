@@ -93,6 +93,8 @@ for variable in ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS; do
   fi
   [ -n "$value" ] && environment+=("$variable=$value")
 done
+# A capture route chosen for kestrova passes through too.
+[ -n "${KESTROVA_CAPTURE:-}" ] && environment+=("KESTROVA_CAPTURE=$KESTROVA_CAPTURE")
 chmod 755 "$work" "$work/bin"
 chmod 700 "$work/runtime"
 
