@@ -16,6 +16,9 @@ namespace kestrova {
 
 namespace {
 
+// No client buffer integration of Qt's has this name: windows get plain shared memory.
+constexpr const char* noGraphicsDriver = "none";
+
 bool isSet(const char* variable) {
     const char* value = std::getenv(variable);
     return value && *value;
@@ -28,6 +31,11 @@ void Backends::choosePlatform() {
     // a Wayland session is served on Qt's Wayland platform unless the user chose one.
     if (isSet("WAYLAND_DISPLAY") && !isSet("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", "wayland;xcb", 1);
+    // kestrova paints on the processor only. Qt's Wayland platform would otherwise load
+    // the OpenGL driver when the first window opens: a tenth of a second and more on the
+    // first capture, and the driver's memory for good.
+    if (!isSet("QT_WAYLAND_CLIENT_BUFFER_INTEGRATION"))
+        setenv("QT_WAYLAND_CLIENT_BUFFER_INTEGRATION", noGraphicsDriver, 1);
 }
 
 bool Backends::choosesWayland() {

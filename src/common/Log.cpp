@@ -27,8 +27,16 @@ bool isTrayNoise(const QMessageLogContext& context, const QString& message) {
            message.contains(QLatin1String("systemTrayWindowChanged"));
 }
 
+// Qt's Wayland platform says so when told to load no graphics driver, as kestrova tells
+// it (windows are painted on the processor).
+bool isNoDriverNoise(const QMessageLogContext& context, const QString& message) {
+    return context.category && std::strcmp(context.category, "qt.qpa.wayland") == 0 &&
+           message.contains(QLatin1String("client buffer integration")) &&
+           qgetenv("QT_WAYLAND_CLIENT_BUFFER_INTEGRATION") == "none";
+}
+
 void print(QtMsgType type, const QMessageLogContext& context, const QString& message) {
-    if (isTrayNoise(context, message))
+    if (isTrayNoise(context, message) || isNoDriverNoise(context, message))
         return;
     if (!isOwn(context.category)) {
         qtHandler(type, context, message);
