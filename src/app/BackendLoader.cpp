@@ -1,6 +1,8 @@
 #include "BackendLoader.h"
 #include "Log.h"
 
+#include "DesktopSession.h"
+#include "KWinCaptureBackend.h"
 #include "PortalCaptureBackend.h"
 #include "PortalHotKeyBackend.h"
 #include "ScreencopyCaptureBackend.h"
@@ -65,13 +67,17 @@ std::shared_ptr<CaptureBackend> Backends::loadCapture() {
         return X11CaptureBackend::connect();
     }
     if (platform == QLatin1String("wayland")) {
-        // The compositor's own copies where it offers them (wlroots): exact on every
-        // output, and no portal round trip. The portal for every other desktop, or
-        // when the user asks for it.
-        if (qgetenv("KESTROVA_CAPTURE") != "portal")
+        // The compositor's own screenshots where it offers them (wlroots, KWin): exact
+        // on every output, and no portal round trip. The portal for every other
+        // desktop, where KWin refuses, or when the user asks for it.
+        const bool portalOnly = qgetenv("KESTROVA_CAPTURE") == "portal";
+        if (!portalOnly)
             if (auto screencopy = ScreencopyCaptureBackend::connect())
                 return screencopy;
-        return std::make_shared<PortalCaptureBackend>();
+        auto portal = std::make_shared<PortalCaptureBackend>();
+        if (!portalOnly && DesktopSession::isPlasma())
+            return std::make_shared<KWinCaptureBackend>(std::move(portal));
+        return portal;
     }
     return nullptr;
 }

@@ -1,4 +1,6 @@
 #include "PortalHotKeyBackend.h"
+
+#include "DesktopSession.h"
 #include "Log.h"
 
 #include "KeyNames.h"
@@ -143,9 +145,7 @@ void PortalHotKeyBackend::createSession(unsigned generation) {
 }
 
 bool PortalHotKeyBackend::bindsAtCreation() {
-    return qEnvironmentVariable("XDG_CURRENT_DESKTOP")
-        .split(u':')
-        .contains(QLatin1String("KDE"), Qt::CaseInsensitive);
+    return DesktopSession::isPlasma();
 }
 
 void PortalHotKeyBackend::bind(unsigned generation) {

@@ -1,0 +1,220 @@
+#include "KWinCaptureBackend.h"
+
+#include "CaptureError.h"
+
+#include <QDBusArgument>
+#include <QDBusError>
+#include <QDBusMetaType>
+#include <QDBusPendingCall>
+#include <QDBusPendingReply>
+#include <QDBusUnixFileDescriptor>
+#include <QFutureWatcher>
+#include <QPromise>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+
+namespace kestrova {
+
+namespace {
+
+// KWin's answer when kestrova is not allowed its service, and the bus's when there is
+// no such service: either way the portal takes over.
+bool isRefusal(const QDBusError& error) {
+    const QString name = error.name();
+    return name.startsWith(QLatin1String("org.kde.KWin.ScreenShot2.Error.NoAuthorized")) ||
+           error.type() == QDBusError::ServiceUnknown ||
+           error.type() == QDBusError::UnknownObject ||
+           error.type() == QDBusError::UnknownInterface ||
+           error.type() == QDBusError::UnknownMethod || error.type() == QDBusError::AccessDenied;
+}
+
+QVariantMap resultsOf(const QDBusMessage& reply) {
+    return reply.arguments().isEmpty() ? QVariantMap()
+                                       : qdbus_cast<QVariantMap>(reply.arguments().constFirst());
+}
+
+// The picture the answer describes, from the pipe's bytes; null when they do not fit.
+QImage pictureOf(const QVariantMap& results, const QByteArray& bytes) {
+    if (results.value(QStringLiteral("type")).toString() != QLatin1String("raw"))
+        return {};
+    const int width = results.value(QStringLiteral("width")).toInt();
+    const int height = results.value(QStringLiteral("height")).toInt();
+    const int stride = results.value(QStringLiteral("stride")).toInt();
+    const int format = results.value(QStringLiteral("format")).toInt();
+    if (width <= 0 || height <= 0 || format <= int(QImage::Format_Invalid) ||
+        format >= int(QImage::NImageFormats) || stride <= 0 ||
+        qint64(stride) * height > bytes.size())
+        return {};
+    const QImage view(reinterpret_cast<const uchar*>(bytes.constData()), width, height, stride,
+                      QImage::Format(format));
+    if (stride < view.bytesPerLine())
+        return {};
+    // Opaque, in the format the overlay paints fastest.
+    return view.convertToFormat(QImage::Format_RGB32);
+}
+
+struct Shot {
+    QDBusPendingCall call;
+    int pipe = -1;
+    qsizetype expected = 0;
+};
+
+// KWin's answer to one shot, and the bytes it wrote into the pipe. The bytes may come
+// before or after the answer, and the pipe never ends while kestrova's copy of its
+// writing end is still held with the call: it is read until the answer's size.
+struct Received {
+    QDBusMessage reply;
+    QByteArray bytes;
+};
+
+Received receive(const Shot& shot, std::chrono::milliseconds limit) {
+    Received received;
+    received.bytes.reserve(shot.expected);
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    qsizetype wanted = -1;
+    char chunk[1 << 16];
+    bool open = true;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (wanted < 0 && shot.call.isFinished()) {
+            received.reply = shot.call.reply();
+            if (received.reply.type() != QDBusMessage::ReplyMessage ||
+                received.reply.arguments().isEmpty())
+                return received;
+            const QVariantMap results = resultsOf(received.reply);
+            wanted = qsizetype(results.value(QStringLiteral("stride")).toLongLong()) *
+                     results.value(QStringLiteral("height")).toLongLong();
+        }
+        if (wanted >= 0 && (received.bytes.size() >= wanted || !open))
+            return received;
+        pollfd ready{shot.pipe, POLLIN, 0};
+        if (!open || ::poll(&ready, 1, 5) <= 0)
+            continue;
+        const ssize_t n = ::read(shot.pipe, chunk, sizeof chunk);
+        if (n > 0)
+            received.bytes.append(chunk, n);
+        else if (n == 0 || errno != EINTR)
+            open = false; // everything written is in
+    }
+    received.reply = QDBusMessage::createError(QDBusError::NoReply,
+                                               QStringLiteral("KWin did not answer in time"));
+    return received;
+}
+
+} // namespace
+
+KWinCaptureBackend::KWinCaptureBackend(std::shared_ptr<CaptureBackend> fallback,
+                                       QDBusConnection bus)
+    : m_fallback(std::move(fallback)), m_bus(std::move(bus)),
+      m_pending(std::make_unique<QObject>()) {}
+
+KWinCaptureBackend::~KWinCaptureBackend() = default;
+
+Expected<QImage> KWinCaptureBackend::grab(const QRect&) {
+    return Error{QStringLiteral("KWin's screenshots are taken of whole screens.")};
+}
+
+QFuture<CaptureBackend::Stills>
+KWinCaptureBackend::grabStills(const std::vector<ScreenInfo>& screens) {
+    if (m_refused)
+        return m_fallback->grabStills(screens);
+
+    // One call per screen, all sent at once; each screen's pixels come through a pipe.
+    std::vector<Shot> shots;
+    for (const ScreenInfo& screen : screens) {
+        int ends[2];
+        if (::pipe2(ends, O_CLOEXEC) != 0)
+            break;
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            QLatin1String(service), QLatin1String(path), QLatin1String(interface),
+            QStringLiteral("CaptureScreen"));
+        call << screen.name
+             << QVariantMap{{QStringLiteral("native-resolution"), true},
+                            {QStringLiteral("include-cursor"), false}}
+             << QVariant::fromValue(QDBusUnixFileDescriptor(ends[1]));
+        ::close(ends[1]); // the message holds its own copy until it is sent
+        const QSize pixels = screen.pixelSize();
+        shots.push_back({m_bus.asyncCall(call, 10000), ends[0],
+                         qsizetype(pixels.width()) * pixels.height() * 4});
+    }
+    if (shots.size() != screens.size()) {
+        for (const Shot& shot : shots)
+            ::close(shot.pipe);
+        return QtFuture::makeReadyFuture(
+            Stills(Error{QStringLiteral("kestrova could not open a pipe for KWin's pictures.")}));
+    }
+
+    // Read and unpacked off the GUI thread; a refusal is known once the first answer is.
+    struct Outcome {
+        Stills stills;
+        bool refused = false;
+    };
+    QFuture<Outcome> outcome = QtConcurrent::run([shots]() {
+        Outcome outcome;
+        std::vector<QImage> stills;
+        std::optional<Error> failure;
+        for (const Shot& shot : shots) {
+            const Received received = receive(shot, std::chrono::seconds(10));
+            ::close(shot.pipe);
+            if (received.reply.type() != QDBusMessage::ReplyMessage) {
+                if (isRefusal(QDBusError(received.reply))) {
+                    outcome.refused = true;
+                    return outcome;
+                }
+                failure = Error{QStringLiteral("KWin could not take the screenshot: %1")
+                                    .arg(received.reply.errorMessage())};
+                stills.emplace_back();
+                continue;
+            }
+            stills.push_back(
+                pictureOf(resultsOf(received.reply), received.bytes));
+        }
+        if (failure && std::all_of(stills.begin(), stills.end(),
+                                   [](const QImage& still) { return still.isNull(); }))
+            outcome.stills = *failure;
+        else
+            outcome.stills = std::move(stills);
+        return outcome;
+    });
+
+    auto promise = std::make_shared<QPromise<Stills>>();
+    promise->start();
+    // Watchers die with the backend; their promise then cancels the future.
+    auto* watcher = new QFutureWatcher<Outcome>(m_pending.get());
+    QObject::connect(watcher, &QFutureWatcherBase::finished, watcher,
+                     [this, watcher, promise, screens] {
+                         watcher->deleteLater();
+                         const Outcome outcome = watcher->result();
+                         if (!outcome.refused) {
+                             promise->addResult(outcome.stills);
+                             promise->finish();
+                             return;
+                         }
+                         m_refused = true;
+                         auto* fallback = new QFutureWatcher<Stills>(m_pending.get());
+                         QObject::connect(fallback, &QFutureWatcherBase::finished, fallback,
+                                          [fallback, promise] {
+                                              fallback->deleteLater();
+                                              if (fallback->future().resultCount() > 0)
+                                                  promise->addResult(fallback->result());
+                                              promise->finish();
+                                          });
+                         fallback->setFuture(m_fallback->grabStills(screens));
+                     });
+    watcher->setFuture(outcome);
+    return promise->future();
+}
+
+QString KWinCaptureBackend::failureHint() const {
+    if (m_refused)
+        return m_fallback->failureHint();
+    return QStringLiteral("\n\nkestrova reads the screen through KWin's screenshot service. "
+                          "Try again in a moment; if it goes on, log out and in again.");
+}
+
+} // namespace kestrova
