@@ -132,6 +132,12 @@ bool KeyableWindow::eventFilter(QObject* watched, QEvent* event) {
         m_awaitingExposure = false;
         if (isVisible() && m_wantsKeyboard)
             takeKeyboard();
+    } else if (isVisible() && !testAttribute(Qt::WA_PaintOnScreen)) {
+        // A tiling Wayland compositor (sway) settles a new full-screen window's size
+        // after its first frame, and shows the window only once it has drawn a frame
+        // since, or after a fifth of a second; Qt exposes the window again then, but
+        // draws nothing when the size stays the same. A pixel drawn again is a frame.
+        (m_content ? m_content.data() : static_cast<QWidget*>(this))->update(QRect(0, 0, 1, 1));
     }
     // Painted directly, the content has a native window of its own over this one, and
     // is painted when that window shows; Qt would paint it whole again for each showing
