@@ -7,8 +7,10 @@ set -euo pipefail
 # it would see only X11 windows); wl-clipboard serves `kestrova --clipboard` there.
 # libxcb-xtest0-dev: the overlay benchmark, built with kestrova, presses the hot key itself.
 # libwayland-dev: on wlroots compositors kestrova reads the screens from the compositor.
+# libxkbcommon-dev: on KDE Plasma the hot key is named by the symbol Shift makes.
 build_packages=(cmake g++ make pkgconf qt6-base-dev qt6-svg-dev qt6-wayland wl-clipboard
-  libxcb1-dev libxcb-shm0-dev libxcb-xtest0-dev libdeflate-dev libwayland-dev)
+  libxcb1-dev libxcb-shm0-dev libxcb-xtest0-dev libdeflate-dev libwayland-dev
+  libxkbcommon-dev)
 # The second line is a headless Wayland session: compositor, screenshot portal, and the
 # tools that read its screen and type into it.
 test_packages=(xvfb xauth xdotool xclip x11-xserver-utils x11-utils xcompmgr trayer openbox

@@ -2,6 +2,7 @@
 
 #include "DesktopSession.h"
 #include "Log.h"
+#include "PlasmaTrigger.h"
 
 #include "KeyNames.h"
 #include "PortalRequest.h"
@@ -58,7 +59,10 @@ PortalHotKeyBackend::~PortalHotKeyBackend() {
 }
 
 Status PortalHotKeyBackend::grab(std::uint32_t virtualKey, std::uint32_t carbonModifiers) {
-    const std::optional<QString> trigger = PortalShortcut::trigger(virtualKey, carbonModifiers);
+    const std::optional<QString> trigger =
+        DesktopSession::isPlasma()
+            ? PlasmaTrigger::trigger(virtualKey, carbonModifiers, PlasmaTrigger::currentLayout())
+            : PortalShortcut::trigger(virtualKey, carbonModifiers);
     if (!trigger)
         return Error{QStringLiteral("the desktop's shortcut service has no name for this key")};
     closeSession();

@@ -12,10 +12,14 @@ std::optional<QString> PortalShortcut::trigger(std::uint32_t virtualKey,
     const std::optional<QString> key = VirtualKeys::keysymName(virtualKey);
     if (!key)
         return std::nullopt;
+    return spelling(*key, carbonModifiers);
+}
+
+QString PortalShortcut::spelling(const QString& keysym, std::uint32_t carbonModifiers) {
     QStringList parts =
         KeyNames::modifierNames(carbonModifiers, {QStringLiteral("CTRL"), QStringLiteral("ALT"),
                                                   QStringLiteral("SHIFT"), QStringLiteral("LOGO")});
-    parts << *key;
+    parts << keysym;
     return parts.join(u'+');
 }
 

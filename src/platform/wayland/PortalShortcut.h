@@ -18,6 +18,8 @@ struct PortalShortcut {
 
     // The portal's spelling of a combination ("SHIFT+LOGO+2"), if the key has a name.
     static std::optional<QString> trigger(std::uint32_t virtualKey, std::uint32_t carbonModifiers);
+    // The same for a key given by its XKB symbol name ("at").
+    static QString spelling(const QString& keysym, std::uint32_t carbonModifiers);
     static void registerType();
 };
 using PortalShortcuts = QList<PortalShortcut>;

@@ -5,10 +5,13 @@
 #include "HotKeyManager.h"
 #include "KeyNames.h"
 #include "LogCapture.h"
+#include "PlasmaTrigger.h"
 #include "PortalHotKeyBackend.h"
 #include "PortalShortcut.h"
 #include "TestSupport.h"
 
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace kestrova;
@@ -60,6 +63,16 @@ private slots:
         QCOMPARE(PortalShortcut::trigger(keypadEnter, controlKey), QStringLiteral("CTRL+KP_Enter"));
         QCOMPARE(PortalShortcut::trigger(keyReturn, shiftKey), QStringLiteral("SHIFT+Return"));
         QCOMPARE(PortalShortcut::trigger(999, shiftKey), std::nullopt);
+        // Plasma matches a key pressed with Shift by the symbol Shift makes on the
+        // layout; letters keep their Shift.
+        const PlasmaTrigger::Layout us;
+        QCOMPARE(PlasmaTrigger::trigger(key2, shiftKey | cmdKey, us), QStringLiteral("LOGO+at"));
+        QCOMPARE(PlasmaTrigger::trigger(key2, shiftKey | cmdKey, {QStringLiteral("de"), {}}),
+                 QStringLiteral("LOGO+quotedbl"));
+        QCOMPARE(PlasmaTrigger::trigger(keyA, shiftKey | controlKey, us),
+                 QStringLiteral("CTRL+SHIFT+a"));
+        QCOMPARE(PlasmaTrigger::trigger(key2, cmdKey, us), QStringLiteral("LOGO+2"));
+        QCOMPARE(PlasmaTrigger::trigger(keyReturn, shiftKey, us), QStringLiteral("SHIFT+Return"));
     }
 
     void bindsThenReportsPressesOfItsOwnShortcutOnly() {
@@ -88,19 +101,28 @@ private slots:
     void plasmaGetsTheShortcutWithTheSessionAndIsNotAskedToBind() {
         // Plasma registers only what CreateSession carries, and its BindShortcuts opens
         // its settings window: kestrova must not call it there.
+        // Its key named for the user's layout, from Plasma's keyboard settings.
+        QTemporaryDir config;
+        QFile layouts(config.filePath(QStringLiteral("kxkbrc")));
+        QVERIFY(layouts.open(QIODevice::WriteOnly));
+        layouts.write("[Layout]\nLayoutList=de,us\nUse=true\n");
+        layouts.close();
         const QByteArray desktop = qgetenv("XDG_CURRENT_DESKTOP");
+        const QByteArray configHome = qgetenv("XDG_CONFIG_HOME");
         qputenv("XDG_CURRENT_DESKTOP", "KDE");
+        qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
         Bound fixture(*m_bus, QStringLiteral("h6"));
         auto& [portal, backend, manager, presses] = fixture;
         const bool bound = fixture.waitUntilBound();
         qputenv("XDG_CURRENT_DESKTOP", desktop);
+        qputenv("XDG_CONFIG_HOME", configHome);
         QVERIFY(bound);
         QVERIFY(portal.boundShortcuts.isEmpty());
         const auto given = qdbus_cast<PortalShortcuts>(
             portal.sessionOptions.value(0).value(QStringLiteral("shortcuts")));
         QCOMPARE(given.value(0).id, QStringLiteral("capture-region"));
         QCOMPARE(given.value(0).properties.value(QStringLiteral("preferred_trigger")).toString(),
-                 QStringLiteral("SHIFT+LOGO+2"));
+                 QStringLiteral("LOGO+quotedbl"));
         portal.activate(backend->boundSession(), QStringLiteral("capture-region"));
         QVERIFY(test::waitUntil([&] { return presses == 1; }));
     }
