@@ -1,24 +1,13 @@
+#include "TestSupport.h"
 #include "VeilPainter.h"
 
 #include <QImage>
 #include <QPainter>
-#include <QRandomGenerator>
 #include <QTest>
 
 using namespace kestrova;
 
 namespace {
-
-QImage noise(QSize size) {
-    QImage image(size, QImage::Format_RGB32);
-    QRandomGenerator random(7);
-    for (int y = 0; y < size.height(); ++y) {
-        auto* line = reinterpret_cast<quint32*>(image.scanLine(y));
-        for (int x = 0; x < size.width(); ++x)
-            line[x] = 0xff000000u | (random.generate() & 0xffffffu);
-    }
-    return image;
-}
 
 // How the overlay painted before: Qt copies the still, then blends the veil over it.
 void paintWithQt(QPainter& painter, const QRect& area, const QImage& still, const QRectF& source) {
@@ -43,7 +32,7 @@ private slots:
     void givesExactlyTheSamePixelsAsQt() {
         QFETCH(QImage::Format, format);
         QFETCH(qreal, scale);
-        const QImage still = noise(QSize(301, 203));
+        const QImage still = test::noise(QSize(301, 203), 7);
         QImage ours(QSize(320, 220), format);
         ours.fill(Qt::darkGreen);
         ours.setDevicePixelRatio(scale);
@@ -73,7 +62,7 @@ private slots:
 
     // Whatever is not one still pixel to one written pixel is left to the painter.
     void declinesWhatItCannotPaintOneForOne() {
-        const QImage still = noise(QSize(64, 64));
+        const QImage still = test::noise(QSize(64, 64), 7);
         QImage target(QSize(64, 64), QImage::Format_RGB32);
         target.fill(Qt::white);
         const QImage before = target.copy();

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QImageReader>
+#include <QRandomGenerator>
 #include <QTest>
 #include <QThread>
 
@@ -55,6 +56,17 @@ QImage pattern(int w, int h) {
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
             image.setPixel(x, y, qRgb(x % 256, y % 256, (x / 256) * 16 + (y / 256)));
+    return image;
+}
+
+QImage noise(QSize size, quint32 seed) {
+    QImage image(size, QImage::Format_RGB32);
+    QRandomGenerator random(seed);
+    for (int y = 0; y < size.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < size.width(); ++x)
+            line[x] = 0xff000000u | random.bounded(0x1000000u);
+    }
     return image;
 }
 

@@ -32,6 +32,8 @@ void settle();
 
 // A capture whose every pixel tells where it is.
 QImage pattern(int w, int h);
+// Opaque pixels with no two neighbours alike, so that any shift or resampling shows.
+QImage noise(QSize size, quint32 seed);
 
 // A decoded image from bytes (PNG, JPEG …).
 QImage decode(const QByteArray& bytes);

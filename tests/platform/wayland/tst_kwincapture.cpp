@@ -6,7 +6,6 @@
 #include "TestSupport.h"
 
 #include <QDBusUnixFileDescriptor>
-#include <QRandomGenerator>
 #include <QTest>
 
 #include <unistd.h>
@@ -14,17 +13,6 @@
 using namespace kestrova;
 
 namespace {
-
-QImage noise(QSize size, quint32 seed, QImage::Format format) {
-    QImage image(size, QImage::Format_RGB32);
-    QRandomGenerator random(seed);
-    for (int y = 0; y < size.height(); ++y) {
-        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-        for (int x = 0; x < size.width(); ++x)
-            line[x] = 0xff000000u | random.bounded(0x1000000u);
-    }
-    return image.convertToFormat(format);
-}
 
 // What the portal would have answered, counted.
 class StandIn final : public CaptureBackend {
@@ -37,7 +25,7 @@ public:
     }
     bool isCompositing() const override { return false; }
     QString failureHint() const override { return QStringLiteral("from the portal"); }
-    static QImage marker() { return noise(QSize(3, 3), 9, QImage::Format_RGB32); }
+    static QImage marker() { return test::noise(QSize(3, 3), 9); }
 };
 
 } // namespace
@@ -117,9 +105,10 @@ private slots:
         // pixel layout), and a screen KWin does not know.
         m_kwin.refuses = false;
         m_kwin.screens = {
-            {QStringLiteral("DP-1"),
-             noise(QSize(1920, 1080), 1, QImage::Format_ARGB32_Premultiplied)},
-            {QStringLiteral("DP-2"), noise(QSize(2560, 1440), 2, QImage::Format_RGBA8888)}};
+            {QStringLiteral("DP-1"), test::noise(QSize(1920, 1080), 1)
+                                         .convertToFormat(QImage::Format_ARGB32_Premultiplied)},
+            {QStringLiteral("DP-2"),
+             test::noise(QSize(2560, 1440), 2).convertToFormat(QImage::Format_RGBA8888)}};
         const std::vector<ScreenInfo> screens{
             {QStringLiteral("DP-1"), QRect(0, 0, 1920, 1080), 1},
             {QStringLiteral("DP-2"), QRect(1920, 0, 1280, 720), 2},

@@ -12,7 +12,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPainter>
-#include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -22,19 +21,6 @@
 using namespace kestrova;
 
 namespace {
-
-// A picture with no two neighbouring pixels alike, so that any shift or resampling
-// shows.
-QImage noise(QSize size, quint32 seed) {
-    QImage image(size, QImage::Format_RGB32);
-    QRandomGenerator random(seed);
-    for (int y = 0; y < size.height(); ++y) {
-        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-        for (int x = 0; x < size.width(); ++x)
-            line[x] = 0xff000000u | random.bounded(0x1000000u);
-    }
-    return image;
-}
 
 struct Outcome {
     bool done = false;
@@ -85,7 +71,7 @@ private slots:
         // picture has the bounding box at the highest density.
         const std::vector<ScreenInfo> screens{{QStringLiteral("L"), QRect(0, 0, 40, 30), 1},
                                               {QStringLiteral("R"), QRect(40, 10, 20, 20), 2}};
-        const QImage desktop = noise({120, 60}, 7);
+        const QImage desktop = test::noise({120, 60}, 7);
         portal.uri = portalFile(desktop, QStringLiteral("out.png"));
         PortalCaptureBackend backend(client(QStringLiteral("c1")));
         // A new account has no pictures folder yet, and some portals cannot write their
@@ -186,12 +172,12 @@ private slots:
         QDir(m_dir.path()).mkdir(QStringLiteral("real"));
         QVERIFY(QFile::link(m_dir.filePath(QStringLiteral("real")),
                             m_dir.filePath(QStringLiteral("link"))));
-        portalFile(noise({64, 40}, 4), QStringLiteral("real/shot.png"));
+        portalFile(test::noise({64, 40}, 4), QStringLiteral("real/shot.png"));
         portal.uri =
             QUrl::fromLocalFile(m_dir.filePath(QStringLiteral("link/shot.png"))).toString();
         const Outcome linked = ask(backend, oneScreen);
         QVERIFY(linked.stills);
-        QCOMPARE(linked.stills.value().at(0), noise({64, 40}, 4));
+        QCOMPARE(linked.stills.value().at(0), test::noise({64, 40}, 4));
         QVERIFY(QFileInfo::exists(m_dir.filePath(QStringLiteral("real/shot.png"))));
     }
 
@@ -233,14 +219,14 @@ private slots:
         // Someone reading the desktop's dialog past the call's own limit is waited for.
         portal.response = 0;
         portal.delayMs = 900;
-        portal.uri = portalFile(noise({64, 40}, 5), QStringLiteral("allowed.png"));
+        portal.uri = portalFile(test::noise({64, 40}, 5), QStringLiteral("allowed.png"));
         const Outcome allowed = ask(backend, oneScreen);
         QVERIFY(allowed.stills);
-        QCOMPARE(allowed.stills.value().at(0), noise({64, 40}, 5));
+        QCOMPARE(allowed.stills.value().at(0), test::noise({64, 40}, 5));
 
         // A portal that answers after the wait: the picture it wrote is still removed.
         portal.delayMs = 2500;
-        portal.uri = portalFile(noise({64, 40}, 1), QStringLiteral("late.png"));
+        portal.uri = portalFile(test::noise({64, 40}, 1), QStringLiteral("late.png"));
         const Outcome late = ask(backend, oneScreen);
         QVERIFY(late.done && !late.stills);
         QVERIFY2(test::waitUntil(
@@ -248,11 +234,11 @@ private slots:
                  "a late answer's picture was left behind");
 
         portal.delayMs = 0;
-        portal.uri = portalFile(noise({64, 40}, 2), QStringLiteral("next.png"));
+        portal.uri = portalFile(test::noise({64, 40}, 2), QStringLiteral("next.png"));
         const Outcome next = ask(backend, oneScreen);
         QVERIFY(next.done);
         QVERIFY(next.stills);
-        QCOMPARE(next.stills.value().at(0), noise({64, 40}, 2));
+        QCOMPARE(next.stills.value().at(0), test::noise({64, 40}, 2));
     }
 
     void noPortalOrNoScreenshotServiceSayWhatToInstall() {
@@ -276,7 +262,7 @@ private slots:
         // them): each part is found from the bounding box.
         const std::vector<ScreenInfo> screens{{QStringLiteral("A"), QRect(-30, -10, 30, 20), 1},
                                               {QStringLiteral("B"), QRect(10, 0, 20, 10), 1}};
-        const QImage desktop = noise({60, 20}, 3);
+        const QImage desktop = test::noise({60, 20}, 3);
         const std::vector<QImage> parts = DesktopLayout::split(desktop, screens);
         QCOMPARE(parts.size(), 2u);
         QCOMPARE(parts[0], desktop.copy(0, 0, 30, 20));
