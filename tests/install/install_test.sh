@@ -10,7 +10,9 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 test -x "$prefix/bin/kestrova"
 desktop="$prefix/share/applications/kestrova.desktop"
 desktop-file-validate "$desktop"
-grep -q '^Exec=kestrova$' "$desktop"
+# By its full path, which KWin needs to grant the program its screenshot service.
+grep -q "^Exec=$prefix/bin/kestrova\$" "$desktop"
+grep -q "^Exec=$prefix/bin/kestrova --capture\$" "$desktop"
 test -s "$prefix/share/icons/hicolor/scalable/apps/kestrova.svg"
 appstreamcli validate --no-net "$prefix/share/metainfo/io.github.kestrova.kestrova.metainfo.xml"
 "$prefix/bin/kestrova" --version | grep -q '^kestrova '
