@@ -171,8 +171,7 @@ KWinCaptureBackend::grabStills(const std::vector<ScreenInfo>& screens) {
                 stills.emplace_back();
                 continue;
             }
-            stills.push_back(
-                pictureOf(resultsOf(received.reply), received.bytes));
+            stills.push_back(pictureOf(resultsOf(received.reply), received.bytes));
         }
         if (failure && std::all_of(stills.begin(), stills.end(),
                                    [](const QImage& still) { return still.isNull(); }))
