@@ -91,6 +91,7 @@ struct ScreencopyConnection::Copy {
     bool finished = false;
     bool failed = false;
     bool yInverted = false;
+    int transform = 0; // the output's, when the copy was asked for
     wl_shm_pool* pool = nullptr;
     wl_buffer* buffer = nullptr;
 
@@ -222,6 +223,7 @@ void ScreencopyConnection::global(void* data, wl_registry* registry, std::uint32
         if (self->m_xdgOutputs)
             self->describe(*output);
         self->m_outputs.push_back(std::move(output));
+        self->m_outputsAdded = true;
     } else if (std::strcmp(interface, wl_shm_interface.name) == 0 && !self->m_shm) {
         self->m_shm = reinterpret_cast<wl_shm*>(bind(&wl_shm_interface, 1));
     } else if (std::strcmp(interface, wayland::screencopyManagerInterface.name) == 0 &&
@@ -313,22 +315,25 @@ ScreencopyConnection::Output* ScreencopyConnection::outputShowing(const ScreenIn
 
 Expected<std::vector<ScreencopyConnection::Frame>>
 ScreencopyConnection::capture(const std::vector<ScreenInfo>& screens) {
-    // Outputs plugged in or out since the last capture, and what new ones say.
+    // Outputs plugged in or out since the last capture, and, only if there are new
+    // ones, what they say of themselves.
+    m_outputsAdded = false;
     if (Status status = roundtrip())
         return *status;
-    if (Status status = roundtrip())
-        return *status;
+    if (m_outputsAdded)
+        if (Status status = roundtrip())
+            return *status;
 
     std::vector<std::unique_ptr<Copy>> copies;
-    std::vector<Output*> shown;
     for (const ScreenInfo& screen : screens) {
         Output* output = outputShowing(screen);
-        shown.push_back(output);
         if (!output) {
             copies.push_back(nullptr);
             continue;
         }
         auto copy = std::make_unique<Copy>();
+        // Taken now: an output unplugged during the capture is gone by its end.
+        copy->transform = output->transform;
         // Without the pointer, which the compositor can leave out where it draws it on
         // its own plane.
         copy->frame = wl_proxy_marshal_flags(
@@ -389,7 +394,7 @@ ScreencopyConnection::capture(const std::vector<ScreenInfo>& screens) {
             frame.pixels =
                 QImage(static_cast<const uchar*>(memory->data), int(copy->width), int(copy->height),
                        qsizetype(copy->stride), imageFormat(copy->format));
-            frame.transform = shown[i]->transform;
+            frame.transform = copy->transform;
             frame.yInverted = copy->yInverted;
             any = true;
         }

@@ -73,6 +73,7 @@ private:
     wl_proxy* m_xdgOutputs = nullptr;
     std::vector<std::unique_ptr<Output>> m_outputs;
     std::vector<std::unique_ptr<Memory>> m_memory;
+    bool m_outputsAdded = false; // by the events read since the flag was cleared
 };
 
 } // namespace kestrova
