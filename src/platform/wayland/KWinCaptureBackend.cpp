@@ -16,6 +16,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 
@@ -75,10 +76,9 @@ struct Received {
 
 Received receive(const Shot& shot, std::chrono::milliseconds limit) {
     Received received;
-    received.bytes.reserve(shot.expected);
+    qsizetype have = 0;
     const auto deadline = std::chrono::steady_clock::now() + limit;
     qsizetype wanted = -1;
-    char chunk[1 << 16];
     bool open = true;
     while (std::chrono::steady_clock::now() < deadline) {
         if (wanted < 0 && shot.call.isFinished()) {
@@ -90,14 +90,21 @@ Received receive(const Shot& shot, std::chrono::milliseconds limit) {
             wanted = qsizetype(results.value(QStringLiteral("stride")).toLongLong()) *
                      results.value(QStringLiteral("height")).toLongLong();
         }
-        if (wanted >= 0 && (received.bytes.size() >= wanted || !open))
+        if (wanted >= 0 && (have >= wanted || !open)) {
+            received.bytes.truncate(have);
             return received;
+        }
         pollfd ready{shot.pipe, POLLIN, 0};
         if (!open || ::poll(&ready, 1, 5) <= 0)
             continue;
-        const ssize_t n = ::read(shot.pipe, chunk, sizeof chunk);
+        // Straight into the picture's bytes, which grow only if KWin sends more than
+        // the screen's size.
+        if (received.bytes.size() - have < (1 << 16))
+            received.bytes.resize(std::max(shot.expected, have + (1 << 20)));
+        const ssize_t n = ::read(shot.pipe, received.bytes.data() + have,
+                                 std::size_t(received.bytes.size() - have));
         if (n > 0)
-            received.bytes.append(chunk, n);
+            have += n;
         else if (n == 0 || errno != EINTR)
             open = false; // everything written is in
     }
