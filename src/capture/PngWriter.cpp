@@ -1,6 +1,7 @@
 #include "PngWriter.h"
 
 #include "CaptureError.h"
+#include "DeflateSplice.h"
 #include "ImageBuffer.h"
 
 #include <QFutureSynchronizer>
@@ -10,6 +11,7 @@
 #include <libdeflate.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -26,6 +28,11 @@ enum FilterType : std::uint8_t { none = 0, sub = 1, up = 2, paeth = 4 };
 struct CompressorDeleter {
     void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
 };
+
+void put16(std::uint8_t* at, unsigned v) {
+    at[0] = static_cast<std::uint8_t>(v >> 8);
+    at[1] = static_cast<std::uint8_t>(v);
+}
 
 void put32(std::uint8_t* at, std::uint32_t v) {
     at[0] = static_cast<std::uint8_t>(v >> 24);
@@ -126,7 +133,8 @@ std::uint32_t cost(const std::uint8_t* row, std::size_t n) {
     return sum;
 }
 
-// Filters rows [first, last) into `raw` (one filter byte, then the row, per row).
+// Filters rows [first, last) into `raw` (one filter byte, then the row, per row), the
+// first of them at its start.
 void filterRows(const QImage& image, bool alpha, PngWriter::Filter filter, int first, int last,
                 std::uint8_t* raw) {
     const std::size_t bpp = alpha ? 4 : 3;
@@ -139,7 +147,7 @@ void filterRows(const QImage& image, bool alpha, PngWriter::Filter filter, int f
         unpackRow(image, first - 1, alpha, prev);
     for (int y = first; y < last; ++y) {
         unpackRow(image, y, alpha, cur);
-        std::uint8_t* out = raw + std::size_t(y) * (n + 1);
+        std::uint8_t* out = raw + std::size_t(y - first) * (n + 1);
         FilterType chosen = none;
         switch (filter) {
         case PngWriter::Filter::none:
@@ -178,6 +186,43 @@ void filterRows(const QImage& image, bool alpha, PngWriter::Filter filter, int f
     }
 }
 
+// A piece of the filtered rows, compressed on its own.
+struct Piece {
+    int first = 0; // rows [first, last)
+    int last = 0;
+    std::unique_ptr<std::uint8_t[]> bytes; // null when compressing failed
+    std::size_t size = 0;
+    std::uint32_t adler = 1; // of the piece's uncompressed bytes
+};
+
+// Compresses `size` bytes into `piece`; every piece but the last is made so that the
+// next one can follow it in the same stream.
+void compress(Piece& piece, libdeflate_compressor* compressor, const std::uint8_t* data,
+              std::size_t size, bool last) {
+    piece.adler = libdeflate_adler32(1, data, size);
+    const std::size_t bound = libdeflate_deflate_compress_bound(compressor, size);
+    auto out = std::make_unique_for_overwrite<std::uint8_t[]>(bound + DeflateSplice::growth);
+    std::size_t packed = libdeflate_deflate_compress(compressor, data, size, out.get(), bound);
+    if (packed != 0 && !last)
+        packed = DeflateSplice::makeContinuable(out.get(), packed);
+    if (packed == 0)
+        return;
+    piece.bytes = std::move(out);
+    piece.size = packed;
+}
+
+// The Adler-32 of two pieces one after the other, from theirs and the second's length.
+std::uint32_t combineAdler32(std::uint32_t first, std::uint32_t second, std::size_t secondLength) {
+    constexpr std::uint64_t base = 65521;
+    const std::uint64_t n = secondLength % base;
+    const std::uint64_t a1 = first & 0xffff, b1 = first >> 16;
+    const std::uint64_t a2 = second & 0xffff, b2 = second >> 16;
+    // a = a1 + a2 - 1; b = b1 + b2 + n * (a1 - 1), all mod base.
+    const std::uint64_t a = (a1 + a2 + base - 1) % base;
+    const std::uint64_t b = (b1 + b2 + n * ((a1 + base - 1) % base)) % base;
+    return std::uint32_t((b << 16) | a);
+}
+
 } // namespace
 
 Expected<QByteArray> PngWriter::encode(const QImage& image) {
@@ -197,41 +242,65 @@ Expected<QByteArray> PngWriter::encode(const QImage& source, const Options& opti
     const int h = image.height();
     const std::size_t rowBytes = std::size_t(w) * (alpha ? 4 : 3) + 1;
     const std::size_t rawBytes = rowBytes * std::size_t(h);
-    const auto raw = ImageBuffer::bytes(rawBytes);
-    if (!raw)
-        return CaptureError::make(CaptureError::Kind::encodeFailed);
 
-    // Rows are independent once the row above is known: split them among the cores.
+    // Rows are independent once the row above is known, and deflate streams can be
+    // spliced: pieces of rows are filtered and compressed on every core, each core taking
+    // the next piece when done with one and reusing its memory for it (fresh memory is
+    // slow to come by). Each piece starts without the history before it, which costs
+    // little on pieces this size.
     const int cores =
         options.threads > 0 ? options.threads : std::max(1, QThread::idealThreadCount());
-    const int parts = std::clamp(h / 64, 1, cores);
-    {
-        // Waits for every part when it goes, however this block is left.
-        QFutureSynchronizer<void> helpers;
-        for (int p = 1; p < parts; ++p) {
-            const int from = int(std::int64_t(h) * p / parts);
-            const int to = int(std::int64_t(h) * (p + 1) / parts);
-            helpers.addFuture(QtConcurrent::run([&image, alpha, &options, from, to, &raw] {
-                filterRows(image, alpha, options.filter, from, to, raw.get());
-            }));
+    const int asked =
+        options.pieces > 0 ? options.pieces : int(std::max<std::size_t>(rawBytes / pieceBytes, 1));
+    const int count = std::clamp(asked, 1, h);
+    std::vector<Piece> pieces(static_cast<std::size_t>(count));
+    int tallest = 0;
+    for (int p = 0; p < count; ++p) {
+        Piece& piece = pieces[std::size_t(p)];
+        piece.first = int(std::int64_t(h) * p / count);
+        piece.last = int(std::int64_t(h) * (p + 1) / count);
+        tallest = std::max(tallest, piece.last - piece.first);
+    }
+    std::atomic<std::size_t> next = 0;
+    const auto work = [&] {
+        const std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor(
+            libdeflate_alloc_compressor(std::clamp(options.level, 1, 12)));
+        const auto rows = ImageBuffer::bytes(rowBytes * std::size_t(tallest));
+        if (!compressor || !rows)
+            return; // the pieces left for this core stay empty, and the encoding fails
+        for (std::size_t p; (p = next++) < pieces.size();) {
+            Piece& piece = pieces[p];
+            filterRows(image, alpha, options.filter, piece.first, piece.last, rows.get());
+            compress(piece, compressor.get(), rows.get(),
+                     rowBytes * std::size_t(piece.last - piece.first), p + 1 == pieces.size());
         }
-        filterRows(image, alpha, options.filter, 0, h / parts, raw.get());
+    };
+    {
+        // Waits for every helper when it goes, however this block is left; one that has
+        // not started by then finds no piece left.
+        QFutureSynchronizer<void> helpers;
+        for (int c = 1; c < std::min(cores, count); ++c)
+            helpers.addFuture(QtConcurrent::run(work));
+        work();
+    }
+    std::size_t packed = 2 + 4; // the zlib header and checksum around the pieces
+    std::uint32_t adler = 1;
+    for (const Piece& piece : pieces) {
+        if (!piece.bytes)
+            return CaptureError::make(CaptureError::Kind::encodeFailed);
+        packed += piece.size;
+        adler =
+            combineAdler32(adler, piece.adler, rowBytes * std::size_t(piece.last - piece.first));
     }
 
-    const std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor(
-        libdeflate_alloc_compressor(std::clamp(options.level, 1, 12)));
-    if (!compressor)
-        return CaptureError::make(CaptureError::Kind::encodeFailed);
-    const std::size_t bound = libdeflate_zlib_compress_bound(compressor.get(), rawBytes);
-
     // Signature, IHDR, sRGB, pHYs, IDAT (one chunk: its length field holds up to
-    // 2^31 - 1), IEND. The deflate stream is written straight into the file's memory.
+    // 2^31 - 1), IEND.
     constexpr std::size_t before = ChunkWriter::signatureBytes + ChunkWriter::bytes(13) +
                                    ChunkWriter::bytes(1) + ChunkWriter::bytes(9);
     constexpr std::size_t after = ChunkWriter::bytes(0);
-    if (bound > 0x7fffffffu - before - ChunkWriter::bytes(0) - after)
+    if (packed > 0x7fffffffu - before - ChunkWriter::bytes(0) - after)
         return CaptureError::make(CaptureError::Kind::encodeFailed);
-    QByteArray file(qsizetype(before + ChunkWriter::bytes(bound) + after), Qt::Uninitialized);
+    QByteArray file(qsizetype(before + ChunkWriter::bytes(packed) + after), Qt::Uninitialized);
     ChunkWriter chunks(reinterpret_cast<std::uint8_t*>(file.data()));
 
     std::uint8_t* ihdr = chunks.data();
@@ -253,15 +322,19 @@ Expected<QByteArray> PngWriter::encode(const QImage& source, const Options& opti
     phys[8] = 1; // per metre
     chunks.seal("pHYs", 9);
 
-    const std::size_t packed =
-        libdeflate_zlib_compress(compressor.get(), raw.get(), rawBytes, chunks.data(), bound);
-    if (packed == 0)
-        return CaptureError::make(CaptureError::Kind::encodeFailed);
+    // The zlib stream: its header (deflate, 32 KiB window, "fast" level, checked), the
+    // pieces one after another, and the checksum of all the filtered rows.
+    std::uint8_t* stream = chunks.data();
+    const unsigned header = 0x7800u | (1u << 6);
+    put16(stream, header + 31 - header % 31);
+    std::uint8_t* at = stream + 2;
+    for (const Piece& piece : pieces) {
+        std::memcpy(at, piece.bytes.get(), piece.size);
+        at += piece.size;
+    }
+    put32(at, adler);
     chunks.seal("IDAT", packed);
     chunks.seal("IEND", 0);
-    // Shrinking gives the unused end of the bound back without copying what is kept.
-    file.truncate(qsizetype(chunks.size()));
-    file.squeeze();
     return file;
 }
 

@@ -8,9 +8,9 @@
 
 namespace kestrova {
 
-// A PNG encoder made for speed on screen-sized images: rows are filtered on all cores,
-// then compressed in one pass by libdeflate. Output is plain PNG (IHDR, sRGB, pHYs,
-// IDAT, IEND), 8 bits per channel, RGB for opaque images and RGBA otherwise.
+// A PNG encoder made for speed on screen-sized images: pieces of rows are filtered and
+// compressed by libdeflate on all cores, and spliced into one stream. Output is plain PNG (IHDR,
+// sRGB, pHYs, IDAT, IEND), 8 bits per channel, RGB for opaque images and RGBA otherwise.
 class PngWriter final {
 public:
     // How each row is filtered before compression.
@@ -27,9 +27,14 @@ public:
         int level = 2;
         Filter filter = Filter::adaptive;
         int threads = 0; // 0: as many as the machine has cores
+        int pieces = 0;  // 0: one per `pieceBytes` of filtered rows
         // Written as the pHYs chunk; a screenshot has one pixel per point, 72 per inch.
         int dotsPerMeter = screenshotDotsPerMeter;
     };
+
+    // Filtered rows compressed as one piece: small enough that a core's memory for it
+    // is soon there, large enough that starting without history costs little.
+    static constexpr std::size_t pieceBytes = 1024 * 1024;
 
     static Expected<QByteArray> encode(const QImage& image);
     static Expected<QByteArray> encode(const QImage& image, const Options& options);

@@ -1,3 +1,4 @@
+#include "DeflateSplice.h"
 #include "PngWriter.h"
 
 #include "TestSupport.h"
@@ -8,6 +9,8 @@
 #include <QPainter>
 #include <QRandomGenerator>
 #include <QTest>
+
+#include <libdeflate.h>
 
 using namespace kestrova;
 
@@ -78,8 +81,9 @@ private slots:
         for (const auto filter :
              {PngWriter::Filter::none, PngWriter::Filter::sub, PngWriter::Filter::up,
               PngWriter::Filter::paeth, PngWriter::Filter::adaptive}) {
-            for (const int threads : {1, 2, 3}) {
-                const auto png = PngWriter::encode(image, {2, filter, threads});
+            // Pieces spliced one after another, on one thread and on several.
+            for (const auto& [threads, pieces] : {std::pair{1, 3}, {2, 1}, {3, 5}}) {
+                const auto png = PngWriter::encode(image, {2, filter, threads, pieces});
                 QVERIFY(png);
                 const QImage back = decoded(png.value());
                 QCOMPARE(back.size(), image.size());
@@ -87,6 +91,61 @@ private slots:
                 QCOMPARE(back.convertToFormat(plain), image.convertToFormat(plain));
             }
         }
+    }
+
+    void splicedStreamsReadAsOne() {
+        // Stored blocks (noise), fixed codes (a few bytes), dynamic codes (text), at the
+        // fastest and the smallest levels, one after another in every order.
+        QByteArray noiseBytes(70000, Qt::Uninitialized);
+        QRandomGenerator(9).fillRange(reinterpret_cast<quint32*>(noiseBytes.data()),
+                                      noiseBytes.size() / 4);
+        QByteArray text;
+        for (int i = 0; i < 4000; ++i)
+            text += QByteArray::number(i * 7919) + " kestrova ";
+        const QList<QByteArray> parts = {noiseBytes, QByteArrayLiteral("ab"), text};
+        for (const int level : {1, 12}) {
+            libdeflate_compressor* compressor = libdeflate_alloc_compressor(level);
+            for (int order = 0; order < 3; ++order) {
+                QByteArray whole, joined;
+                for (int i = 0; i < 3; ++i) {
+                    const QByteArray& part = parts[(i + order) % 3];
+                    whole += part;
+                    QByteArray out(qsizetype(libdeflate_deflate_compress_bound(
+                                                 compressor, std::size_t(part.size())) +
+                                             DeflateSplice::growth),
+                                   Qt::Uninitialized);
+                    auto* bytes = reinterpret_cast<std::uint8_t*>(out.data());
+                    std::size_t size = libdeflate_deflate_compress(
+                        compressor, part.constData(), std::size_t(part.size()), bytes,
+                        std::size_t(out.size()) - DeflateSplice::growth);
+                    QVERIFY(size > 0);
+                    if (i < 2) {
+                        size = DeflateSplice::makeContinuable(bytes, size);
+                        QVERIFY(size > 0);
+                    }
+                    joined += out.left(qsizetype(size));
+                }
+                QByteArray back(whole.size(), Qt::Uninitialized);
+                libdeflate_decompressor* inflater = libdeflate_alloc_decompressor();
+                std::size_t read = 0;
+                const auto result = libdeflate_deflate_decompress_ex(
+                    inflater, joined.constData(), std::size_t(joined.size()), back.data(),
+                    std::size_t(back.size()), &read, nullptr);
+                libdeflate_free_decompressor(inflater);
+                QCOMPARE(result, LIBDEFLATE_SUCCESS);
+                QCOMPARE(read, std::size_t(joined.size()));
+                QVERIFY(back == whole);
+            }
+            libdeflate_free_compressor(compressor);
+        }
+        // A stream cut short, or not deflate at all, is refused and left as it was.
+        QByteArray cut = text.left(9);
+        QCOMPARE(DeflateSplice::makeContinuable(reinterpret_cast<std::uint8_t*>(cut.data()), 9),
+                 std::size_t(0));
+        QByteArray reserved("\x07\x00\x00\x00\x00\x00", 6); // block type 3
+        QCOMPARE(
+            DeflateSplice::makeContinuable(reinterpret_cast<std::uint8_t*>(reserved.data()), 1),
+            std::size_t(0));
     }
 
     void largestSelectionAtScaleTwoRoundTrips() {
