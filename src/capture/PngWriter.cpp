@@ -267,7 +267,7 @@ Expected<QByteArray> PngWriter::encode(const QImage& source, const Options& opti
             libdeflate_alloc_compressor(std::clamp(options.level, 1, 12)));
         const auto rows = ImageBuffer::bytes(rowBytes * std::size_t(tallest));
         if (!compressor || !rows)
-            return; // the pieces left for this core stay empty, and the encoding fails
+            return; // the other cores take the pieces; if none can, encoding fails
         for (std::size_t p; (p = next++) < pieces.size();) {
             Piece& piece = pieces[p];
             filterRows(image, alpha, options.filter, piece.first, piece.last, rows.get());
