@@ -4,6 +4,7 @@
 #include "CaptureError.h"
 #include "CaptureService.h"
 #include "ClipboardImage.h"
+#include "PngWriter.h"
 #include "ScreenshotEncoder.h"
 #include "ScreenshotWriter.h"
 #include "Settings.h"
@@ -121,6 +122,29 @@ Expected<QImage> take(CaptureBackend& backend, const std::vector<ScreenInfo>& sc
         plan.localRect.value_or(QRectF(QPointF(0, 0), screens[i].geometry.size())));
 }
 
+// One screen's part as a PNG file, encoded while the display reads it out, so that no
+// picture of it is ever made: nothing when the display cannot hand rows over (the
+// caller then takes a picture).
+std::optional<Expected<QByteArray>> streamPng(CaptureBackend& backend,
+                                              const std::vector<ScreenInfo>& screens,
+                                              const ShotTarget::Plan& plan) {
+    const ScreenInfo& screen = screens[plan.screens.front()];
+    const QRect pixels = plan.localRect ? CaptureService::pixelRect(screen, *plan.localRect)
+                                        : QRect(QPoint(0, 0), screen.pixelSize());
+    PngWriter::Stream png(pixels.size());
+    bool begun = false;
+    const Status failed = backend.streamOnce(pixels.translated(screen.nativeRect().topLeft()),
+                                             [&](const std::uint32_t* rows, int count) {
+                                                 begun = true;
+                                                 png.add(rows, count);
+                                             });
+    if (failed && !begun)
+        return std::nullopt;
+    if (failed)
+        return *failed;
+    return png.finish();
+}
+
 // On X11 the clipboard belongs to a running program: a process of its own serves it
 // until another program takes the clipboard over, and the command returns at once.
 // Returns the status for the command's process, or nothing in the serving process.
@@ -225,13 +249,25 @@ int ShotCommand::run(int& argc, char** argv, const Options& options) {
 
     if (options.delaySeconds > 0)
         std::this_thread::sleep_for(std::chrono::seconds(options.delaySeconds));
-    const Expected<QImage> shot = take(*backend, screens, plan.value());
-    if (!shot) {
-        if (CaptureError::is(shot.error(), CaptureError::Kind::cancelled))
+    const auto captureFailure = [&](const Error& error) {
+        if (CaptureError::is(error, CaptureError::Kind::cancelled))
             return finish(fail(captureFailed, QStringLiteral("the desktop declined to share "
                                                              "the screen")));
         return finish(
-            fail(captureFailed, (shot.error().description + backend->failureHint()).simplified()));
+            fail(captureFailed, (error.description + backend->failureHint()).simplified()));
+    };
+    // A PNG of one screen for a file or a pipe is encoded as the display hands it over.
+    std::optional<Expected<QByteArray>> streamed;
+    if (format == ImageFormat::png && options.output && plan.value().screens.size() == 1)
+        streamed = streamPng(*backend, screens, plan.value());
+    if (streamed && !streamed->hasValue() &&
+        !CaptureError::is(streamed->error(), CaptureError::Kind::encodeFailed))
+        return captureFailure(streamed->error());
+    Expected<QImage> shot = QImage();
+    if (!streamed) {
+        shot = take(*backend, screens, plan.value());
+        if (!shot)
+            return captureFailure(shot.error());
     }
 
     if (!options.output && !options.clipboard) {
@@ -246,7 +282,8 @@ int ShotCommand::run(int& argc, char** argv, const Options& options) {
             std::fprintf(stderr, "%s\n", qPrintable(saved.value()));
         return finish(success);
     }
-    const Expected<QByteArray> bytes = ScreenshotEncoder::encode(shot.value(), format);
+    const Expected<QByteArray> bytes =
+        streamed ? *streamed : ScreenshotEncoder::encode(shot.value(), format);
     if (!bytes)
         return finish(fail(badOutput, bytes.error().description));
     const auto written = [&](const QString& where) {

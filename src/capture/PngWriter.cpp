@@ -223,6 +223,65 @@ std::uint32_t combineAdler32(std::uint32_t first, std::uint32_t second, std::siz
     return std::uint32_t((b << 16) | a);
 }
 
+// The PNG file around the compressed pieces, which are in order and cover every row.
+Expected<QByteArray> assemble(const std::vector<Piece>& pieces, QSize size, bool alpha,
+                              int dotsPerMeter) {
+    const std::size_t rowBytes = std::size_t(size.width()) * (alpha ? 4 : 3) + 1;
+    std::size_t packed = 2 + 4; // the zlib header and checksum around the pieces
+    std::uint32_t adler = 1;
+    for (const Piece& piece : pieces) {
+        if (!piece.bytes)
+            return CaptureError::make(CaptureError::Kind::encodeFailed);
+        packed += piece.size;
+        adler =
+            combineAdler32(adler, piece.adler, rowBytes * std::size_t(piece.last - piece.first));
+    }
+
+    // Signature, IHDR, sRGB, pHYs, IDAT (one chunk: its length field holds up to
+    // 2^31 - 1), IEND.
+    constexpr std::size_t before = ChunkWriter::signatureBytes + ChunkWriter::bytes(13) +
+                                   ChunkWriter::bytes(1) + ChunkWriter::bytes(9);
+    constexpr std::size_t after = ChunkWriter::bytes(0);
+    if (packed > 0x7fffffffu - before - ChunkWriter::bytes(0) - after)
+        return CaptureError::make(CaptureError::Kind::encodeFailed);
+    QByteArray file(qsizetype(before + ChunkWriter::bytes(packed) + after), Qt::Uninitialized);
+    ChunkWriter chunks(reinterpret_cast<std::uint8_t*>(file.data()));
+
+    std::uint8_t* ihdr = chunks.data();
+    put32(ihdr, static_cast<std::uint32_t>(size.width()));
+    put32(ihdr + 4, static_cast<std::uint32_t>(size.height()));
+    ihdr[8] = 8;                        // bits per channel
+    ihdr[9] = alpha ? 6 : 2;            // RGBA or RGB
+    ihdr[10] = ihdr[11] = ihdr[12] = 0; // deflate, standard filters, no interlace
+    chunks.seal("IHDR", 13);
+
+    // The display's pixels, as every desktop treats them: sRGB, perceptual intent.
+    chunks.data()[0] = 0;
+    chunks.seal("sRGB", 1);
+
+    std::uint8_t* phys = chunks.data();
+    const auto dpm = static_cast<std::uint32_t>(std::max(1, dotsPerMeter));
+    put32(phys, dpm);
+    put32(phys + 4, dpm);
+    phys[8] = 1; // per metre
+    chunks.seal("pHYs", 9);
+
+    // The zlib stream: its header (deflate, 32 KiB window, "fast" level, checked), the
+    // pieces one after another, and the checksum of all the filtered rows.
+    std::uint8_t* stream = chunks.data();
+    const unsigned header = 0x7800u | (1u << 6);
+    put16(stream, header + 31 - header % 31);
+    std::uint8_t* at = stream + 2;
+    for (const Piece& piece : pieces) {
+        std::memcpy(at, piece.bytes.get(), piece.size);
+        at += piece.size;
+    }
+    put32(at, adler);
+    chunks.seal("IDAT", packed);
+    chunks.seal("IEND", 0);
+    return file;
+}
+
 } // namespace
 
 Expected<QByteArray> PngWriter::encode(const QImage& image) {
@@ -283,59 +342,134 @@ Expected<QByteArray> PngWriter::encode(const QImage& source, const Options& opti
             helpers.addFuture(QtConcurrent::run(work));
         work();
     }
-    std::size_t packed = 2 + 4; // the zlib header and checksum around the pieces
-    std::uint32_t adler = 1;
-    for (const Piece& piece : pieces) {
-        if (!piece.bytes)
-            return CaptureError::make(CaptureError::Kind::encodeFailed);
-        packed += piece.size;
-        adler =
-            combineAdler32(adler, piece.adler, rowBytes * std::size_t(piece.last - piece.first));
-    }
+    return assemble(pieces, image.size(), alpha, options.dotsPerMeter);
+}
 
-    // Signature, IHDR, sRGB, pHYs, IDAT (one chunk: its length field holds up to
-    // 2^31 - 1), IEND.
-    constexpr std::size_t before = ChunkWriter::signatureBytes + ChunkWriter::bytes(13) +
-                                   ChunkWriter::bytes(1) + ChunkWriter::bytes(9);
-    constexpr std::size_t after = ChunkWriter::bytes(0);
-    if (packed > 0x7fffffffu - before - ChunkWriter::bytes(0) - after)
+// Rows come in on the caller's thread and are copied into slots, a piece's worth each
+// with the row above it; a full slot is filtered and compressed on Qt's pool. Slots, and
+// the memory that goes with them, are reused as their pieces finish.
+struct PngWriter::Stream::State {
+    struct Slot {
+        ImageBuffer::Bytes pixels;   // the row above the piece, then its rows
+        ImageBuffer::Bytes filtered; // the piece's rows as the compressor takes them
+        std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor;
+        QFuture<void> done;
+    };
+
+    QSize size;
+    Options options;
+    std::vector<Piece> pieces;
+    std::vector<Slot> ring;
+    std::size_t pixelRowBytes = 0;
+    std::size_t filteredRowBytes = 0;
+    int rowsIn = 0;
+    bool failed = false;
+
+    Slot& slotOf(std::size_t piece) { return ring[piece % ring.size()]; }
+    std::uint8_t* pixelRow(Slot& slot, int inSlot) const {
+        return slot.pixels.get() + pixelRowBytes * std::size_t(inSlot);
+    }
+    void waitForAll() {
+        for (Slot& slot : ring)
+            slot.done.waitForFinished();
+    }
+};
+
+PngWriter::Stream::Stream(QSize size) : Stream(size, Options{}) {}
+
+PngWriter::Stream::Stream(QSize size, const Options& options) : m_state(std::make_unique<State>()) {
+    State& s = *m_state;
+    s.size = size;
+    s.options = options;
+    if (size.isEmpty()) {
+        s.failed = true;
+        return;
+    }
+    const int h = size.height();
+    s.pixelRowBytes = std::size_t(size.width()) * 4;
+    s.filteredRowBytes = std::size_t(size.width()) * 3 + 1;
+    const int asked =
+        options.pieces > 0
+            ? options.pieces
+            : int(std::max<std::size_t>(s.filteredRowBytes * std::size_t(h) / pieceBytes, 1));
+    const int count = std::clamp(asked, 1, h);
+    s.pieces.resize(std::size_t(count));
+    int tallest = 0;
+    for (int p = 0; p < count; ++p) {
+        Piece& piece = s.pieces[std::size_t(p)];
+        piece.first = int(std::int64_t(h) * p / count);
+        piece.last = int(std::int64_t(h) * (p + 1) / count);
+        tallest = std::max(tallest, piece.last - piece.first);
+    }
+    // Enough slots to keep every core busy while the next piece comes in.
+    const int cores =
+        options.threads > 0 ? options.threads : std::max(1, QThread::idealThreadCount());
+    s.ring.resize(std::size_t(std::min(count, cores + 1)));
+    for (State::Slot& slot : s.ring) {
+        slot.pixels = ImageBuffer::bytes(s.pixelRowBytes * std::size_t(tallest + 1));
+        slot.filtered = ImageBuffer::bytes(s.filteredRowBytes * std::size_t(tallest));
+        slot.compressor.reset(libdeflate_alloc_compressor(std::clamp(options.level, 1, 12)));
+        if (!slot.pixels || !slot.filtered || !slot.compressor)
+            s.failed = true;
+    }
+}
+
+PngWriter::Stream::~Stream() {
+    m_state->waitForAll();
+}
+
+void PngWriter::Stream::add(const std::uint32_t* rows, int count) {
+    State& s = *m_state;
+    if (s.failed || count <= 0)
+        return;
+    if (count > s.size.height() - s.rowsIn) {
+        s.failed = true;
+        return;
+    }
+    for (int i = 0; i < count; ++i) {
+        const int y = s.rowsIn++;
+        const auto p = std::size_t(
+            std::upper_bound(s.pieces.begin(), s.pieces.end(), y,
+                             [](int row, const Piece& piece) { return row < piece.last; }) -
+            s.pieces.begin());
+        Piece& piece = s.pieces[p];
+        State::Slot& slot = s.slotOf(p);
+        if (y == piece.first) {
+            // The slot's last piece must be done with it; one not yet started is run here.
+            slot.done.waitForFinished();
+            // The row above the piece, which filters predict from; above the top row the
+            // format has zeros.
+            if (p > 0) {
+                State::Slot& above = s.slotOf(p - 1);
+                const Piece& before = s.pieces[p - 1];
+                std::memcpy(s.pixelRow(slot, 0), s.pixelRow(above, before.last - before.first),
+                            s.pixelRowBytes);
+            } else {
+                std::memset(s.pixelRow(slot, 0), 0, s.pixelRowBytes);
+            }
+        }
+        std::memcpy(s.pixelRow(slot, y - piece.first + 1),
+                    rows + std::size_t(i) * (s.pixelRowBytes / 4), s.pixelRowBytes);
+        if (y + 1 < piece.last)
+            continue;
+        const bool last = p + 1 == s.pieces.size();
+        slot.done = QtConcurrent::run([&s, &slot, &piece, last] {
+            const int rowsInPiece = piece.last - piece.first;
+            const QImage pixels(s.pixelRow(slot, 0), s.size.width(), rowsInPiece + 1,
+                                qsizetype(s.pixelRowBytes), QImage::Format_RGB32);
+            filterRows(pixels, false, s.options.filter, 1, rowsInPiece + 1, slot.filtered.get());
+            compress(piece, slot.compressor.get(), slot.filtered.get(),
+                     s.filteredRowBytes * std::size_t(rowsInPiece), last);
+        });
+    }
+}
+
+Expected<QByteArray> PngWriter::Stream::finish() {
+    State& s = *m_state;
+    s.waitForAll();
+    if (s.failed || s.rowsIn != s.size.height())
         return CaptureError::make(CaptureError::Kind::encodeFailed);
-    QByteArray file(qsizetype(before + ChunkWriter::bytes(packed) + after), Qt::Uninitialized);
-    ChunkWriter chunks(reinterpret_cast<std::uint8_t*>(file.data()));
-
-    std::uint8_t* ihdr = chunks.data();
-    put32(ihdr, static_cast<std::uint32_t>(w));
-    put32(ihdr + 4, static_cast<std::uint32_t>(h));
-    ihdr[8] = 8;                        // bits per channel
-    ihdr[9] = alpha ? 6 : 2;            // RGBA or RGB
-    ihdr[10] = ihdr[11] = ihdr[12] = 0; // deflate, standard filters, no interlace
-    chunks.seal("IHDR", 13);
-
-    // The display's pixels, as every desktop treats them: sRGB, perceptual intent.
-    chunks.data()[0] = 0;
-    chunks.seal("sRGB", 1);
-
-    std::uint8_t* phys = chunks.data();
-    const auto dpm = static_cast<std::uint32_t>(std::max(1, options.dotsPerMeter));
-    put32(phys, dpm);
-    put32(phys + 4, dpm);
-    phys[8] = 1; // per metre
-    chunks.seal("pHYs", 9);
-
-    // The zlib stream: its header (deflate, 32 KiB window, "fast" level, checked), the
-    // pieces one after another, and the checksum of all the filtered rows.
-    std::uint8_t* stream = chunks.data();
-    const unsigned header = 0x7800u | (1u << 6);
-    put16(stream, header + 31 - header % 31);
-    std::uint8_t* at = stream + 2;
-    for (const Piece& piece : pieces) {
-        std::memcpy(at, piece.bytes.get(), piece.size);
-        at += piece.size;
-    }
-    put32(at, adler);
-    chunks.seal("IDAT", packed);
-    chunks.seal("IEND", 0);
-    return file;
+    return assemble(s.pieces, s.size, false, s.options.dotsPerMeter);
 }
 
 } // namespace kestrova

@@ -11,6 +11,7 @@
 #include <QUrl>
 #include <qwindowdefs.h>
 
+#include <cstdint>
 #include <functional>
 #include <vector>
 
@@ -27,6 +28,12 @@ public:
     // The same for a process that captures once and ends: nothing is prepared or kept
     // for a next capture, which would only cost time now.
     virtual Expected<QImage> grabOnce(const QRect& nativeRect) { return grab(nativeRect); }
+    // The same for a process that encodes the pixels as they come: each batch of rows,
+    // top first, goes to `sink` as packed 32-bit pixels whose top byte means nothing,
+    // and need not outlive the call. Where the display can, no picture of the whole
+    // area is ever made. Returns the error that stopped the reading, if any.
+    using RowSink = std::function<void(const std::uint32_t* rows, int count)>;
+    virtual Status streamOnce(const QRect& nativeRect, const RowSink& sink);
 
     // Still images of these screens as they are now, each in its screen's device
     // pixels and in the same order, for an overlay that cannot show the live screen.

@@ -207,13 +207,33 @@ X11CaptureBackend::grabInto(const QRect& nativeRect,
     QImage image = make(nativeRect.size(), QImage::Format_RGB32);
     if (image.isNull())
         return xError("read the screen", 0);
+    int y = 0;
+    const RowSink into = [&image, &y](const std::uint32_t* rows, int count) {
+        ImageBuffer::putOpaqueRows(image, y, rows, count);
+        y += count;
+    };
     if (const Segment* segment = sharedSegment()) {
-        if (!readInStrips(*segment, nativeRect, image))
+        // The pages of the picture's second half are supplied meanwhile on another thread.
+        const std::size_t firstHalf = std::size_t(image.sizeInBytes()) / 2;
+        const PrefaultInBackground pages(image.bits() + firstHalf,
+                                         std::size_t(image.sizeInBytes()) - firstHalf);
+        if (!readInStrips(*segment, nativeRect, into))
             return image;
+        y = 0;
     }
-    if (const Status failed = readPlain(nativeRect, image))
+    if (const Status failed = readPlain(nativeRect, into))
         return *failed;
     return image;
+}
+
+Status X11CaptureBackend::streamOnce(const QRect& nativeRect, const RowSink& sink) {
+    std::lock_guard lock(m_mutex);
+    if (const Expected<QRect> area = checkArea(nativeRect); !area)
+        return area.error();
+    // Rows already handed over cannot be taken back: no second way once one has begun.
+    if (const Segment* segment = sharedSegment())
+        return readInStrips(*segment, nativeRect, sink);
+    return readPlain(nativeRect, sink);
 }
 
 bool X11CaptureBackend::sharesMemory() const {
@@ -224,7 +244,8 @@ bool X11CaptureBackend::sharesMemory() const {
 // The screen passes through the small segment a strip at a time into memory of this
 // process's own, which can take huge pages. The segment's halves take turns: the server
 // writes the next strip into one while this copies the last out of the other.
-Status X11CaptureBackend::readInStrips(const Segment& segment, const QRect& area, QImage& image) {
+Status X11CaptureBackend::readInStrips(const Segment& segment, const QRect& area,
+                                       const RowSink& sink) {
     const xcb_screen_t* screen = screenAt(m_connection, m_screenNumber);
     const std::size_t half = segment.size / 2;
     const std::size_t rowBytes = std::size_t(area.width()) * 4;
@@ -239,10 +260,6 @@ Status X11CaptureBackend::readInStrips(const Segment& segment, const QRect& area
                                  ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, segment.xid,
                                  std::uint32_t(half * std::size_t(strip % 2)));
     };
-    // The pages of the picture's second half are supplied meanwhile on another thread.
-    const std::size_t firstHalf = std::size_t(image.sizeInBytes()) / 2;
-    const PrefaultInBackground pages(image.bits() + firstHalf,
-                                     std::size_t(image.sizeInBytes()) - firstHalf);
     xcb_shm_get_image_cookie_t pending[2] = {request(0), {}};
     for (int strip = 0; strip < strips; ++strip) {
         if (strip + 1 < strips)
@@ -257,16 +274,14 @@ Status X11CaptureBackend::readInStrips(const Segment& segment, const QRect& area
             return xError("read the screen", error ? error->error_code : 0);
         }
         const int y = strip * rowsPerStrip;
-        ImageBuffer::putOpaqueRows(
-            image, y,
-            reinterpret_cast<const std::uint32_t*>(static_cast<const uchar*>(segment.address) +
-                                                   half * std::size_t(strip % 2)),
-            std::min(rowsPerStrip, area.height() - y));
+        sink(reinterpret_cast<const std::uint32_t*>(static_cast<const uchar*>(segment.address) +
+                                                    half * std::size_t(strip % 2)),
+             std::min(rowsPerStrip, area.height() - y));
     }
     return std::nullopt;
 }
 
-Status X11CaptureBackend::readPlain(const QRect& area, QImage& image) {
+Status X11CaptureBackend::readPlain(const QRect& area, const RowSink& sink) {
     const xcb_screen_t* screen = screenAt(m_connection, m_screenNumber);
     // A single request may not exceed the server's limit; read in bands of rows.
     const int maxBytes = static_cast<int>(xcb_get_maximum_request_length(m_connection)) * 4 / 2;
@@ -283,10 +298,10 @@ Status X11CaptureBackend::readPlain(const QRect& area, QImage& image) {
         const auto error = owned(failure);
         if (!reply)
             return xError("read the screen", error ? error->error_code : 0);
-        const int complete = xcb_get_image_data_length(reply.get()) / (area.width() * 4);
-        ImageBuffer::putOpaqueRows(
-            image, y, reinterpret_cast<const std::uint32_t*>(xcb_get_image_data(reply.get())),
-            std::min(rows, complete));
+        // A short answer would leave rows unread: the picture would not be the screen.
+        if (xcb_get_image_data_length(reply.get()) / (area.width() * 4) < rows)
+            return xError("read the screen", 0);
+        sink(reinterpret_cast<const std::uint32_t*>(xcb_get_image_data(reply.get())), rows);
     }
     return std::nullopt;
 }

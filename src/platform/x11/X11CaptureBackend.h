@@ -31,6 +31,7 @@ public:
     QString failureHint() const override;
     void prepare() override;
     void releaseCaches() override;
+    Status streamOnce(const QRect& nativeRect, const RowSink& sink) override;
     bool paintsWindows() const override;
     bool paintWindow(WId window, const QRegion& area, const BandRender& render) override;
     // Whether captures go through shared memory: the server has it and can reach ours.
@@ -45,8 +46,9 @@ private:
     Expected<QImage> grabInto(const QRect& nativeRect,
                               const std::function<QImage(QSize, QImage::Format)>& make);
     Expected<QRect> checkArea(const QRect& nativeRect) const;
-    [[nodiscard]] Status readInStrips(const Segment& segment, const QRect& area, QImage& image);
-    [[nodiscard]] Status readPlain(const QRect& area, QImage& image);
+    [[nodiscard]] Status readInStrips(const Segment& segment, const QRect& area,
+                                      const RowSink& sink);
+    [[nodiscard]] Status readPlain(const QRect& area, const RowSink& sink);
 
     mutable std::mutex m_mutex;
     xcb_connection_t* m_connection;
