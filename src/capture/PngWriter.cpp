@@ -453,14 +453,20 @@ void PngWriter::Stream::add(const std::uint32_t* rows, int count) {
         if (y + 1 < piece.last)
             continue;
         const bool last = p + 1 == s.pieces.size();
-        slot.done = QtConcurrent::run([&s, &slot, &piece, last] {
+        const auto work = [&s, &slot, &piece, last] {
             const int rowsInPiece = piece.last - piece.first;
             const QImage pixels(s.pixelRow(slot, 0), s.size.width(), rowsInPiece + 1,
                                 qsizetype(s.pixelRowBytes), QImage::Format_RGB32);
             filterRows(pixels, false, s.options.filter, 1, rowsInPiece + 1, slot.filtered.get());
             compress(piece, slot.compressor.get(), slot.filtered.get(),
                      s.filteredRowBytes * std::size_t(rowsInPiece), last);
-        });
+        };
+        // The caller would only wait for the last piece: it compresses it itself (a small
+        // picture then never involves another thread).
+        if (last)
+            work();
+        else
+            slot.done = QtConcurrent::run(work);
     }
 }
 
