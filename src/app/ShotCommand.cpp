@@ -86,17 +86,21 @@ Expected<QImage> stamped(Expected<QImage> image) {
     return image;
 }
 
+// Where a plan of one screen lies in the display's own pixels.
+QRect nativeArea(const std::vector<ScreenInfo>& screens, const ShotTarget::Plan& plan) {
+    const ScreenInfo& screen = screens[plan.screens.front()];
+    const QRect pixels = plan.localRect ? CaptureService::pixelRect(screen, *plan.localRect)
+                                        : QRect(QPoint(0, 0), screen.pixelSize());
+    return pixels.translated(screen.nativeRect().topLeft());
+}
+
 // The pixels the plan asks for, at each screen's full resolution.
 Expected<QImage> take(CaptureBackend& backend, const std::vector<ScreenInfo>& screens,
                       const ShotTarget::Plan& plan) {
     if (plan.screens.size() == 1) {
         // Straight from the display where it reads areas on demand (X11): only the part
         // that is wanted.
-        const ScreenInfo& screen = screens[plan.screens.front()];
-        const QRect pixels = plan.localRect ? CaptureService::pixelRect(screen, *plan.localRect)
-                                            : QRect(QPoint(0, 0), screen.pixelSize());
-        if (Expected<QImage> direct =
-                backend.grabOnce(pixels.translated(screen.nativeRect().topLeft())))
+        if (Expected<QImage> direct = backend.grabOnce(nativeArea(screens, plan)))
             return stamped(std::move(direct));
     }
     if (plan.screens.size() > 1) {
@@ -128,16 +132,13 @@ Expected<QImage> take(CaptureBackend& backend, const std::vector<ScreenInfo>& sc
 std::optional<Expected<QByteArray>> streamPng(CaptureBackend& backend,
                                               const std::vector<ScreenInfo>& screens,
                                               const ShotTarget::Plan& plan) {
-    const ScreenInfo& screen = screens[plan.screens.front()];
-    const QRect pixels = plan.localRect ? CaptureService::pixelRect(screen, *plan.localRect)
-                                        : QRect(QPoint(0, 0), screen.pixelSize());
-    PngWriter::Stream png(pixels.size());
+    const QRect area = nativeArea(screens, plan);
+    PngWriter::Stream png(area.size());
     bool begun = false;
-    const Status failed = backend.streamOnce(pixels.translated(screen.nativeRect().topLeft()),
-                                             [&](const std::uint32_t* rows, int count) {
-                                                 begun = true;
-                                                 png.add(rows, count);
-                                             });
+    const Status failed = backend.streamOnce(area, [&](const std::uint32_t* rows, int count) {
+        begun = true;
+        png.add(rows, count);
+    });
     if (failed && !begun)
         return std::nullopt;
     if (failed)

@@ -211,6 +211,33 @@ void compress(Piece& piece, libdeflate_compressor* compressor, const std::uint8_
     piece.size = packed;
 }
 
+// Cores to work on, and rows of `rowBytes` filtered bytes split into pieces of about
+// `pieceBytes` each (or as many as asked), in order.
+int coresFor(const PngWriter::Options& options) {
+    return options.threads > 0 ? options.threads : std::max(1, QThread::idealThreadCount());
+}
+
+std::vector<Piece> piecesOf(int rows, std::size_t rowBytes, const PngWriter::Options& options) {
+    const int asked =
+        options.pieces > 0
+            ? options.pieces
+            : int(std::max<std::size_t>(rowBytes * std::size_t(rows) / PngWriter::pieceBytes, 1));
+    const int count = std::clamp(asked, 1, rows);
+    std::vector<Piece> pieces(static_cast<std::size_t>(count));
+    for (int p = 0; p < count; ++p) {
+        pieces[std::size_t(p)].first = int(std::int64_t(rows) * p / count);
+        pieces[std::size_t(p)].last = int(std::int64_t(rows) * (p + 1) / count);
+    }
+    return pieces;
+}
+
+int tallest(const std::vector<Piece>& pieces) {
+    int rows = 0;
+    for (const Piece& piece : pieces)
+        rows = std::max(rows, piece.last - piece.first);
+    return rows;
+}
+
 // The Adler-32 of two pieces one after the other, from theirs and the second's length.
 std::uint32_t combineAdler32(std::uint32_t first, std::uint32_t second, std::size_t secondLength) {
     constexpr std::uint64_t base = 65521;
@@ -300,31 +327,21 @@ Expected<QByteArray> PngWriter::encode(const QImage& source, const Options& opti
     const int w = image.width();
     const int h = image.height();
     const std::size_t rowBytes = std::size_t(w) * (alpha ? 4 : 3) + 1;
-    const std::size_t rawBytes = rowBytes * std::size_t(h);
 
     // Rows are independent once the row above is known, and deflate streams can be
     // spliced: pieces of rows are filtered and compressed on every core, each core taking
     // the next piece when done with one and reusing its memory for it (fresh memory is
     // slow to come by). Each piece starts without the history before it, which costs
     // little on pieces this size.
-    const int cores =
-        options.threads > 0 ? options.threads : std::max(1, QThread::idealThreadCount());
-    const int asked =
-        options.pieces > 0 ? options.pieces : int(std::max<std::size_t>(rawBytes / pieceBytes, 1));
-    const int count = std::clamp(asked, 1, h);
-    std::vector<Piece> pieces(static_cast<std::size_t>(count));
-    int tallest = 0;
-    for (int p = 0; p < count; ++p) {
-        Piece& piece = pieces[std::size_t(p)];
-        piece.first = int(std::int64_t(h) * p / count);
-        piece.last = int(std::int64_t(h) * (p + 1) / count);
-        tallest = std::max(tallest, piece.last - piece.first);
-    }
+    const int cores = coresFor(options);
+    std::vector<Piece> pieces = piecesOf(h, rowBytes, options);
+    const int count = int(pieces.size());
+    const int rowsPerPiece = tallest(pieces);
     std::atomic<std::size_t> next = 0;
     const auto work = [&] {
         const std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor(
             libdeflate_alloc_compressor(std::clamp(options.level, 1, 12)));
-        const auto rows = ImageBuffer::bytes(rowBytes * std::size_t(tallest));
+        const auto rows = ImageBuffer::bytes(rowBytes * std::size_t(rowsPerPiece));
         if (!compressor || !rows)
             return; // the other cores take the pieces; if none can, encoding fails
         for (std::size_t p; (p = next++) < pieces.size();) {
@@ -363,6 +380,7 @@ struct PngWriter::Stream::State {
     std::size_t pixelRowBytes = 0;
     std::size_t filteredRowBytes = 0;
     int rowsIn = 0;
+    std::size_t current = 0; // the piece the next row belongs to
     bool failed = false;
 
     Slot& slotOf(std::size_t piece) { return ring[piece % ring.size()]; }
@@ -385,29 +403,15 @@ PngWriter::Stream::Stream(QSize size, const Options& options) : m_state(std::mak
         s.failed = true;
         return;
     }
-    const int h = size.height();
     s.pixelRowBytes = std::size_t(size.width()) * 4;
     s.filteredRowBytes = std::size_t(size.width()) * 3 + 1;
-    const int asked =
-        options.pieces > 0
-            ? options.pieces
-            : int(std::max<std::size_t>(s.filteredRowBytes * std::size_t(h) / pieceBytes, 1));
-    const int count = std::clamp(asked, 1, h);
-    s.pieces.resize(std::size_t(count));
-    int tallest = 0;
-    for (int p = 0; p < count; ++p) {
-        Piece& piece = s.pieces[std::size_t(p)];
-        piece.first = int(std::int64_t(h) * p / count);
-        piece.last = int(std::int64_t(h) * (p + 1) / count);
-        tallest = std::max(tallest, piece.last - piece.first);
-    }
+    s.pieces = piecesOf(size.height(), s.filteredRowBytes, options);
+    const int rowsPerPiece = tallest(s.pieces);
     // Enough slots to keep every core busy while the next piece comes in.
-    const int cores =
-        options.threads > 0 ? options.threads : std::max(1, QThread::idealThreadCount());
-    s.ring.resize(std::size_t(std::min(count, cores + 1)));
+    s.ring.resize(std::min(s.pieces.size(), std::size_t(coresFor(options)) + 1));
     for (State::Slot& slot : s.ring) {
-        slot.pixels = ImageBuffer::bytes(s.pixelRowBytes * std::size_t(tallest + 1));
-        slot.filtered = ImageBuffer::bytes(s.filteredRowBytes * std::size_t(tallest));
+        slot.pixels = ImageBuffer::bytes(s.pixelRowBytes * std::size_t(rowsPerPiece + 1));
+        slot.filtered = ImageBuffer::bytes(s.filteredRowBytes * std::size_t(rowsPerPiece));
         slot.compressor.reset(libdeflate_alloc_compressor(std::clamp(options.level, 1, 12)));
         if (!slot.pixels || !slot.filtered || !slot.compressor)
             s.failed = true;
@@ -428,10 +432,9 @@ void PngWriter::Stream::add(const std::uint32_t* rows, int count) {
     }
     for (int i = 0; i < count; ++i) {
         const int y = s.rowsIn++;
-        const auto p = std::size_t(
-            std::upper_bound(s.pieces.begin(), s.pieces.end(), y,
-                             [](int row, const Piece& piece) { return row < piece.last; }) -
-            s.pieces.begin());
+        if (y == s.pieces[s.current].last)
+            ++s.current;
+        const std::size_t p = s.current;
         Piece& piece = s.pieces[p];
         State::Slot& slot = s.slotOf(p);
         if (y == piece.first) {
