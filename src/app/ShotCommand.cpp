@@ -24,6 +24,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
@@ -39,6 +40,15 @@ int fail(int status, const QString& why) {
     std::fprintf(stderr, "kestrova: %s\n", qPrintable(why));
     std::fflush(stderr);
     return status;
+}
+
+// The picture is complete and where it was asked to go. Tearing Qt down would finish
+// nothing, only cost time a key binding or script waits for (~8 ms; it even reads the
+// font configuration in order to let it go).
+[[noreturn]] void endNow(int status) {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::_Exit(status);
 }
 
 std::optional<ImageFormat> formatOf(const QString& path) {
@@ -281,7 +291,7 @@ int ShotCommand::run(int& argc, char** argv, const Options& options) {
             return finish(fail(badOutput, saved.error().description));
         if (options.verbose)
             std::fprintf(stderr, "%s\n", qPrintable(saved.value()));
-        return finish(success);
+        endNow(finish(success));
     }
     const Expected<QByteArray> bytes =
         streamed ? *streamed : ScreenshotEncoder::encode(shot.value(), format);
@@ -299,7 +309,7 @@ int ShotCommand::run(int& argc, char** argv, const Options& options) {
             return finish(fail(badOutput, QStringLiteral("couldn't write the picture to "
                                                          "standard output: %1")
                                               .arg(QString::fromLocal8Bit(std::strerror(errno)))));
-        return written(QStringLiteral("standard output"));
+        endNow(written(QStringLiteral("standard output")));
     }
     if (options.clipboard && onWayland) {
         // A Wayland client may set the clipboard only while it has the keyboard focus,
@@ -323,7 +333,7 @@ int ShotCommand::run(int& argc, char** argv, const Options& options) {
             return finish(fail(
                 badOutput,
                 QStringLiteral("can't write '%1': %2").arg(*options.output, file->errorString())));
-        return written(QFileInfo(*options.output).absoluteFilePath());
+        endNow(written(QFileInfo(*options.output).absoluteFilePath()));
     }
     {
         ClipboardImage::offer(shot.value(), bytes.value());
