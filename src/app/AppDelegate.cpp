@@ -12,6 +12,7 @@
 #include "SelectionOverlayController.h"
 #include "Settings.h"
 #include "SettingsWindowController.h"
+#include "StatusNotifierItem.h"
 #include "TrayIcon.h"
 
 #include <QAction>
@@ -76,6 +77,17 @@ void AppDelegate::setupStatusItem() {
     connect(m_menu.get(), &QMenu::aboutToShow, this, &AppDelegate::menuWillOpen);
     m_menu->installEventFilter(this);
 
+    // A tray that draws menus itself gets the menu to open at the icon.
+    if (StatusNotifierItem::hostAvailable()) {
+        m_trayItem = std::make_unique<StatusNotifierItem>(
+            TrayIcon::make(), QStringLiteral("kestrova"),
+            StatusNotifierItem::Menu{m_menu->actions(), [this] { menuWillOpen(); }});
+        connect(m_trayItem.get(), &StatusNotifierItem::onMenuRequested, this,
+                [this](QPoint at) { m_menu->popup(at); });
+        if (m_trayItem->show())
+            return;
+        m_trayItem.reset();
+    }
     m_statusItem = std::make_unique<QSystemTrayIcon>(TrayIcon::make());
     m_statusItem->setToolTip(QStringLiteral("kestrova"));
     m_statusItem->setContextMenu(m_menu.get());

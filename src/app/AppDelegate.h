@@ -25,6 +25,7 @@ namespace kestrova {
 
 class CaptureService;
 class ScreenshotWriter;
+class StatusNotifierItem;
 
 // The application controller: the tray icon and its menu, the hot key, and the road of
 // a capture from trigger to editor.
@@ -71,6 +72,7 @@ private:
     ScreenshotWriter& m_writer;
     std::unique_ptr<QMenu> m_menu;
     std::unique_ptr<QSystemTrayIcon> m_statusItem;
+    std::unique_ptr<StatusNotifierItem> m_trayItem;
     HotKeyManager m_hotKey;
     QPointer<SelectionOverlayController> m_overlay;
     QPointer<EditorWindowController> m_editor;
