@@ -1,37 +1,20 @@
 #pragma once
 
 #include "PortalShortcut.h"
+#include "PrivateBus.h"
 
 #include <QDBusAbstractAdaptor>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QObject>
-#include <QProcess>
 #include <QStringList>
-#include <QTemporaryFile>
 #include <QVariantMap>
 
 #include <memory>
 #include <optional>
 
 namespace kestrova::test {
-
-// A session bus of the test's own: no service on it is started on demand, so a portal
-// is there only when a test puts one there.
-class PrivateBus final {
-public:
-    PrivateBus();
-    ~PrivateBus();
-    bool isRunning() const { return !m_address.isEmpty(); }
-    // A new connection to the bus, with a unique name of its own.
-    QDBusConnection connect(const QString& name) const;
-
-private:
-    QTemporaryFile m_config;
-    QProcess m_daemon;
-    QString m_address;
-};
 
 // The desktop portal as a test wants it: owns the portal's name on a private bus,
 // answers each request as told, and records what it was asked.
