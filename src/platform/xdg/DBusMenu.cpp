@@ -2,6 +2,7 @@
 
 #include <QDBusMetaType>
 #include <QGuiApplication>
+#include <QKeySequence>
 
 namespace kestrova {
 
@@ -66,6 +67,25 @@ QString labelOf(const QString& text) {
     return label;
 }
 
+// Key names as trays read them ("Control", "Super"), one list per chord.
+QList<QStringList> shortcutOf(const QKeySequence& keys) {
+    QList<QStringList> chords;
+    for (int i = 0; i < keys.count(); ++i) {
+        const QString text = QKeySequence(keys[i]).toString(QKeySequence::PortableText);
+        QStringList names = text.split(QLatin1Char('+'), Qt::SkipEmptyParts);
+        if (text.endsWith(QLatin1Char('+'))) // the plus key itself, lost to the split
+            names.append(QStringLiteral("+"));
+        for (QString& name : names) {
+            if (name == QLatin1String("Ctrl"))
+                name = QStringLiteral("Control");
+            else if (name == QLatin1String("Meta"))
+                name = QStringLiteral("Super");
+        }
+        chords.append(names);
+    }
+    return chords;
+}
+
 } // namespace
 
 DBusMenu::DBusMenu(const QList<QAction*>& actions, std::function<void()> aboutToShow,
@@ -82,6 +102,7 @@ void DBusMenu::registerTypes() {
     qDBusRegisterMetaType<MenuLayoutItem>();
     qDBusRegisterMetaType<MenuItemProperties>();
     qDBusRegisterMetaType<QList<MenuItemProperties>>();
+    qDBusRegisterMetaType<QList<QStringList>>();
 }
 
 QString DBusMenu::textDirection() const {
@@ -105,6 +126,10 @@ QVariantMap DBusMenu::propertiesOf(int id, const QStringList& names) const {
         } else {
             all.insert(QStringLiteral("label"), labelOf(item->text()));
             all.insert(QStringLiteral("enabled"), item->isEnabled());
+            // Shown beside the entry; the tray makes the keys work while the menu is open.
+            if (!item->shortcut().isEmpty())
+                all.insert(QStringLiteral("shortcut"),
+                           QVariant::fromValue(shortcutOf(item->shortcut())));
             if (item->isCheckable()) {
                 all.insert(QStringLiteral("toggle-type"), QStringLiteral("checkmark"));
                 all.insert(QStringLiteral("toggle-state"), item->isChecked() ? 1 : 0);

@@ -142,6 +142,7 @@ private slots:
         QAction login(QStringLiteral("Launch at &Login"));
         login.setCheckable(true);
         QAction quit(QStringLiteral("Quit"));
+        quit.setShortcut(QKeySequence(QStringLiteral("Ctrl+Q")));
         quit.setEnabled(false);
         StatusNotifierItem item(
             solid(Qt::red), QStringLiteral("kestrova"),
@@ -167,6 +168,9 @@ private slots:
                  QStringLiteral("Launch at _Login"));
         QCOMPARE(root.children[2].properties.value(QStringLiteral("toggle-state")).toInt(), 0);
         QCOMPARE(root.children[3].properties.value(QStringLiteral("enabled")).toBool(), false);
+        QCOMPARE(qdbus_cast<QList<QStringList>>(
+                     root.children[3].properties.value(QStringLiteral("shortcut"))),
+                 (QList<QStringList>{{QStringLiteral("Control"), QStringLiteral("Q")}}));
 
         QDBusConnection::sessionBus().connect(item.serviceName(), at, menu,
                                               QStringLiteral("LayoutUpdated"), this,
