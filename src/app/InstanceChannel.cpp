@@ -1,9 +1,10 @@
 #include "InstanceChannel.h"
 
+#include "InstanceClient.h"
+
 #include <QCryptographicHash>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFileInfo>
+#include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QThread>
@@ -13,48 +14,22 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kestrova {
 
-namespace {
-
-QString privateFolder() {
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty() && QFileInfo(runtime).isDir())
-        return runtime;
-    // No runtime folder: a folder of our own that nobody else may enter.
-    const QString folder = QDir::tempPath() + QStringLiteral("/kestrova-%1").arg(::getuid());
-    ::mkdir(QFile::encodeName(folder).constData(), 0700);
-    struct stat info {};
-    if (::lstat(QFile::encodeName(folder).constData(), &info) != 0 || !S_ISDIR(info.st_mode) ||
-        info.st_uid != ::getuid())
-        return {};
-    ::chmod(QFile::encodeName(folder).constData(), 0700);
-    return folder;
-}
-
-} // namespace
-
 QString InstanceChannel::socketPath() {
-    const QString folder = privateFolder();
-    if (folder.isEmpty())
+    if (const std::optional<std::string> path = InstanceClient::socketPath())
+        return QFile::decodeName(path->c_str());
+    const std::string folder = InstanceClient::privateFolder();
+    if (folder.empty())
         return {};
-    // One instance per graphical session: a Wayland session is named by its socket
-    // (its DISPLAY, if any, belongs to XWayland and may be shared).
-    const QString wayland = qEnvironmentVariable("WAYLAND_DISPLAY");
-    QString display = wayland.isEmpty() ? qEnvironmentVariable("DISPLAY", QStringLiteral("none"))
-                                        : QStringLiteral("wayland-") + wayland;
-    for (QChar& c : display) {
-        if (!c.isLetterOrNumber())
-            c = u'_';
-    }
     // Socket paths are short; a session named by a long path is named by its hash.
-    if (display.size() > 40)
-        display = QString::fromLatin1(
-            QCryptographicHash::hash(display.toUtf8(), QCryptographicHash::Sha1).toHex().left(16));
-    return folder + QStringLiteral("/kestrova-") + display + QStringLiteral(".socket");
+    const QByteArray name = QByteArray::fromStdString(InstanceClient::sessionName());
+    return QFile::decodeName(folder.c_str()) + QStringLiteral("/kestrova-") +
+           QString::fromLatin1(
+               QCryptographicHash::hash(name, QCryptographicHash::Sha1).toHex().left(16)) +
+           QStringLiteral(".socket");
 }
 
 std::optional<InstanceChannel::Command> InstanceChannel::parse(const QByteArray& line) {
@@ -89,20 +64,8 @@ QByteArray InstanceChannel::word(Command command) {
 
 bool InstanceChannel::send(Command command) {
     const QString path = socketPath();
-    if (path.isEmpty())
-        return false;
-    QLocalSocket socket;
-    socket.connectToServer(path);
-    if (!socket.waitForConnected(1000))
-        return false;
-    socket.write(word(command) + '\n');
-    if (!socket.waitForBytesWritten(1000))
-        return false;
-    while (!socket.canReadLine()) {
-        if (!socket.waitForReadyRead(3000))
-            return false;
-    }
-    return socket.readLine().trimmed() == "ok";
+    return !path.isEmpty() &&
+           InstanceClient::send(QFile::encodeName(path).toStdString(), word(command).toStdString());
 }
 
 bool InstanceChannel::instanceExists() {

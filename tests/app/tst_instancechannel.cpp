@@ -1,10 +1,13 @@
 #include "InstanceChannel.h"
+#include "InstanceClient.h"
 
 #include "TestSupport.h"
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QLocalSocket>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -70,6 +73,15 @@ private slots:
             QCOMPARE(InstanceChannel::parse(bad), std::nullopt);
         QCOMPARE(InstanceChannel::socketPath(),
                  m_runtime.path() + QStringLiteral("/kestrova-_42.socket"));
+        // A session named by a long path is named by its hash, which only the channel
+        // computes: the launcher then leaves the command to it.
+        qputenv("WAYLAND_DISPLAY", QByteArray("/run/user/1000/") + QByteArray(40, 'w'));
+        QVERIFY(!InstanceClient::socketPath());
+        QVERIFY(
+            QFileInfo(InstanceChannel::socketPath())
+                .fileName()
+                .contains(QRegularExpression(QStringLiteral("^kestrova-[0-9a-f]{16}\\.socket$"))));
+        qunsetenv("WAYLAND_DISPLAY");
     }
 
     void commandsReachTheRunningInstance() {
