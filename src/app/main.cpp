@@ -32,7 +32,7 @@ int main(int argc, char** argv) {
                 return 0;
         }
     }
-    void* program = ::dlopen("libkestrova_program.so", RTLD_NOW);
+    void* program = ::dlopen("libkestrova_program.so", RTLD_LAZY);
     const auto run = program
                          ? reinterpret_cast<int (*)(int, char**)>(::dlsym(program, "kestrova_main"))
                          : nullptr;
