@@ -2,8 +2,11 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include <dlfcn.h>
+#include <unistd.h>
 
 using namespace kestrova;
 
@@ -16,6 +19,19 @@ const char* wordFor(const char* argument) {
             return word;
     }
     return nullptr;
+}
+
+// The program lies beside the launcher in the build tree, and in a folder of its own
+// where it is installed. Found from the launcher's own place, not by a search path: a
+// sanitizer's dlopen searches its own.
+std::vector<std::string> programPaths() {
+    char self[4096];
+    const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length <= 0)
+        return {};
+    std::string folder(self, std::size_t(length));
+    folder.erase(folder.rfind('/') + 1);
+    return {folder + "libkestrova_program.so", folder + KESTROVA_INSTALLED_PROGRAM};
 }
 
 } // namespace
@@ -32,7 +48,11 @@ int main(int argc, char** argv) {
                 return 0;
         }
     }
-    void* program = ::dlopen("libkestrova_program.so", RTLD_LAZY);
+    void* program = nullptr;
+    for (const std::string& path : programPaths()) {
+        if ((program = ::dlopen(path.c_str(), RTLD_LAZY)))
+            break;
+    }
     const auto run = program
                          ? reinterpret_cast<int (*)(int, char**)>(::dlsym(program, "kestrova_main"))
                          : nullptr;
