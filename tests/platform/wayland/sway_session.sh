@@ -74,6 +74,9 @@ while [ $# -gt 0 ]; do
   shift
   [ "$file" = -- ] && break
   cp "$file" "$work/bin/"
+  # kestrova's launcher loads the rest of kestrova from beside itself.
+  program=$(dirname "$file")/libkestrova_program.so
+  [ -f "$program" ] && cp "$program" "$work/bin/"
   name=$(basename "$file" | tr '[:lower:]' '[:upper:]')
   environment+=("$name=$work/bin/$(basename "$file")")
 done
