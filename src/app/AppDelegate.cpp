@@ -237,12 +237,16 @@ void AppDelegate::presentCaptureError(const Error& error) {
     const auto& backend = m_capture.backend();
     // Not modal: the hot key and the instance channel stay live while it is up, and an
     // overlay shown over it must get the keys.
+    const QString hint = backend ? backend->failureHint() : QString();
+    // Also for the session's log, where an alert closed in a hurry can still be read.
+    qCWarning(lcCapture).noquote()
+        << "couldn't capture the screen:" << error.description << hint.trimmed();
     auto* alert = new QMessageBox;
     alert->setWindowModality(Qt::NonModal);
     alert->setAttribute(Qt::WA_DeleteOnClose);
     alert->setWindowTitle(QStringLiteral("kestrova"));
     alert->setText(QStringLiteral("kestrova couldn't capture the screen"));
-    alert->setInformativeText(error.description + (backend ? backend->failureHint() : QString()));
+    alert->setInformativeText(error.description + hint);
     // Only where settings could help: a desktop portal's refusal is not kestrova's.
     QPushButton* openSettingsButton =
         !backend || backend->settingsCanHelp()
