@@ -35,14 +35,15 @@ QDBusPendingCall askPermissionStore(const QDBusConnection& bus) {
     return bus.asyncCall(call, 2000);
 }
 
-// Whether the store's answer holds a refusal; no store, table or entry holds none.
-bool holdsRefusal(const QDBusPendingCall& lookup) {
+// Whether the store's answer for programs outside a sandbox is `word` ("yes" or "no");
+// no store, table or entry holds either.
+bool holdsAnswer(const QDBusPendingCall& lookup, const char* word) {
     const QDBusMessage reply = lookup.reply();
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
         return false;
     QMap<QString, QStringList> programs;
     reply.arguments().constFirst().value<QDBusArgument>() >> programs;
-    return programs.value(QString()).contains(QStringLiteral("no"));
+    return programs.value(QString()).contains(QLatin1String(word));
 }
 
 } // namespace
@@ -63,22 +64,27 @@ PortalCaptureBackend::grabStills(const std::vector<ScreenInfo>& screens) {
     // gone), its destruction cancels the future.
     auto promise = std::make_shared<QPromise<Stills>>();
     promise->start();
-    const auto done = [promise](Stills stills) {
-        promise->addResult(std::move(stills));
-        promise->finish();
-    };
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QLatin1String(portal::service), QLatin1String(portal::path),
-        QStringLiteral("org.freedesktop.portal.Screenshot"), QStringLiteral("Screenshot"));
-    // No parent window: none of kestrova's is shown yet. Not interactive: the user
-    // picks the region in kestrova's own overlay.
-    call << QString() << QVariantMap{{QStringLiteral("interactive"), false}};
     // Some portals write their picture into the user's pictures folder, and answer
     // "cancelled" when it is missing (a new account on KDE Plasma). kestrova saves its
     // screenshots inside it anyway.
     if (const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
         !pictures.isEmpty())
         QDir().mkpath(pictures);
+    request(screens, [promise](Stills stills) {
+        promise->addResult(std::move(stills));
+        promise->finish();
+    });
+    return promise->future();
+}
+
+void PortalCaptureBackend::request(const std::vector<ScreenInfo>& screens,
+                                   const std::function<void(Stills)>& done, bool mayTakeAgain) {
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QLatin1String(portal::service), QLatin1String(portal::path),
+        QStringLiteral("org.freedesktop.portal.Screenshot"), QStringLiteral("Screenshot"));
+    // No parent window: none of kestrova's is shown yet. Not interactive: the user
+    // picks the region in kestrova's own overlay.
+    call << QString() << QVariantMap{{QStringLiteral("interactive"), false}};
 
     const int limit = PortalPicture::allocationLimit(screens);
     // What the desktop remembered before this request, long answered by the time the
@@ -86,7 +92,7 @@ PortalCaptureBackend::grabStills(const std::vector<ScreenInfo>& screens) {
     const QDBusPendingCall before = askPermissionStore(m_bus);
     PortalRequest::send(
         m_bus, call, m_timeouts, m_requests.get(),
-        [this, screens, done, limit, before](Expected<PortalRequest::Answer> answer) {
+        [this, screens, done, limit, before, mayTakeAgain](Expected<PortalRequest::Answer> answer) {
             if (!answer) {
                 m_lastFailure = answer.error();
                 done(answer.error());
@@ -102,27 +108,29 @@ PortalCaptureBackend::grabStills(const std::vector<ScreenInfo>& screens) {
                 QObject::connect(earlier, &QDBusPendingCallWatcher::finished, earlier,
                                  [this, earlier, done] {
                                      earlier->deleteLater();
-                                     refused(holdsRefusal(*earlier), done);
+                                     refused(holdsAnswer(*earlier, "no"), done);
                                  });
                 return;
             }
-            // Reading, decoding and cutting a whole desktop takes a while: not on the
-            // GUI thread.
-            auto* watcher = new QFutureWatcher<Stills>(m_requests.get());
-            QObject::connect(watcher, &QFutureWatcherBase::finished, watcher,
-                             [this, watcher, done] {
-                                 watcher->deleteLater();
-                                 Stills stills = watcher->result();
-                                 if (!stills)
-                                     m_lastFailure = stills.error();
-                                 done(std::move(stills));
+            if (!mayTakeAgain || holdsAnswer(before, "yes")) {
+                deliver(fileOf(a), screens, limit, done);
+                return;
+            }
+            // Allowed just now, in the desktop's dialog? Its picture may then hold the
+            // dialog itself, taken before the desktop had drawn the screen without it:
+            // the screen is taken again, which asks nothing now.
+            auto* after = new QDBusPendingCallWatcher(askPermissionStore(m_bus), m_requests.get());
+            QObject::connect(after, &QDBusPendingCallWatcher::finished, after,
+                             [this, after, file = fileOf(a), screens, limit, done] {
+                                 after->deleteLater();
+                                 if (!holdsAnswer(*after, "yes")) {
+                                     deliver(file, screens, limit, done);
+                                     return;
+                                 }
+                                 (void)QtConcurrent::run(
+                                     [file, limit] { (void)PortalPicture::take(file, limit); });
+                                 request(screens, done, false);
                              });
-            watcher->setFuture(QtConcurrent::run([file = fileOf(a), screens, limit]() -> Stills {
-                Expected<QImage> desktop = PortalPicture::take(file, limit);
-                if (!desktop)
-                    return desktop.error();
-                return DesktopLayout::split(desktop.value(), screens);
-            }));
         },
         [limit](const PortalRequest::Answer& late) {
             // Too late for its capture, but the portal wrote the picture for kestrova:
@@ -131,7 +139,25 @@ PortalCaptureBackend::grabStills(const std::vector<ScreenInfo>& screens) {
                 (void)QtConcurrent::run(
                     [file = fileOf(late), limit] { (void)PortalPicture::take(file, limit); });
         });
-    return promise->future();
+}
+
+void PortalCaptureBackend::deliver(const QString& file, const std::vector<ScreenInfo>& screens,
+                                   int limit, const std::function<void(Stills)>& done) {
+    // Reading, decoding and cutting a whole desktop takes a while: not on the GUI thread.
+    auto* watcher = new QFutureWatcher<Stills>(m_requests.get());
+    QObject::connect(watcher, &QFutureWatcherBase::finished, watcher, [this, watcher, done] {
+        watcher->deleteLater();
+        Stills stills = watcher->result();
+        if (!stills)
+            m_lastFailure = stills.error();
+        done(std::move(stills));
+    });
+    watcher->setFuture(QtConcurrent::run([file, screens, limit]() -> Stills {
+        Expected<QImage> desktop = PortalPicture::take(file, limit);
+        if (!desktop)
+            return desktop.error();
+        return DesktopLayout::split(desktop.value(), screens);
+    }));
 }
 
 void PortalCaptureBackend::refused(bool refusedBefore, const std::function<void(Stills)>& done) {
@@ -147,7 +173,7 @@ void PortalCaptureBackend::refused(bool refusedBefore, const std::function<void(
     auto* after = new QDBusPendingCallWatcher(askPermissionStore(m_bus), m_requests.get());
     QObject::connect(after, &QDBusPendingCallWatcher::finished, after, [this, after, done] {
         after->deleteLater();
-        if (holdsRefusal(*after)) {
+        if (holdsAnswer(*after, "no")) {
             done(CaptureError::make(CaptureError::Kind::cancelled));
             return;
         }

@@ -40,6 +40,13 @@ public:
     bool settingsCanHelp() const override { return false; }
 
 private:
+    // Asks the portal for the desktop's picture; `mayTakeAgain` while a picture taken
+    // as the user answered the desktop's dialog may still be replaced by a clean one.
+    void request(const std::vector<ScreenInfo>& screens, const std::function<void(Stills)>& done,
+                 bool mayTakeAgain = true);
+    // Reads the portal's picture and cuts it into the screens' stills.
+    void deliver(const QString& file, const std::vector<ScreenInfo>& screens, int limit,
+                 const std::function<void(Stills)>& done);
     // Sorts out a "failed" answer: the user's own Deny in the desktop's dialog is an
     // answer, not a failure; a refusal the desktop stored earlier is explained.
     void refused(bool refusedBefore, const std::function<void(Stills)>& done);

@@ -163,9 +163,15 @@ QDBusObjectPath FakePortal::screenshot(const QVariantMap& options, const QDBusMe
     // The user declines in the desktop's dialog, which the desktop remembers.
     if (response == 2u && denyIsStored)
         screenshotPermission = {QStringLiteral("no")};
+    QString picture = uri;
+    if (response == 0u && allowIsStored && screenshotPermission.isEmpty()) {
+        screenshotPermission = {QStringLiteral("yes")};
+        picture = dialogUri;
+    }
     if (response)
         respond(path, *response,
-                uri.isEmpty() ? QVariantMap() : QVariantMap{{QStringLiteral("uri"), uri}}, delayMs);
+                picture.isEmpty() ? QVariantMap() : QVariantMap{{QStringLiteral("uri"), picture}},
+                delayMs);
     return QDBusObjectPath(path);
 }
 

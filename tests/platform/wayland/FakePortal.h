@@ -38,6 +38,11 @@ public:
     // "failed" answer stands for the user's Deny, which the desktop then stores.
     QStringList screenshotPermission;
     bool denyIsStored = false;
+    // Whether a successful answer with nothing stored stands for the user's Allow in a
+    // dialog, which the desktop then stores; that answer names `dialogUri`, a picture
+    // taken while the dialog was still on screen.
+    bool allowIsStored = false;
+    QString dialogUri;
 
     // What was asked.
     QList<QVariantMap> screenshotOptions;

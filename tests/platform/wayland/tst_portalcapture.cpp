@@ -107,6 +107,27 @@ private slots:
         QCOMPARE(portal.requestPaths.size(), 1);
     }
 
+    // The desktop takes its picture as the user answers its dialog, sometimes with the
+    // dialog still on screen: kestrova asks once more, which no longer asks the user.
+    void anAllowGivenJustNowIsFollowedByAPictureWithoutTheDialog() {
+        test::FakePortal portal(*m_bus, {});
+        const QImage desktop = test::noise({64, 40}, 9);
+        portal.uri = portalFile(desktop, QStringLiteral("desktop.png"));
+        portal.dialogUri = portalFile(test::noise({64, 40}, 10), QStringLiteral("dialog.png"));
+        portal.allowIsStored = true;
+        PortalCaptureBackend backend(client(QStringLiteral("c8")));
+        for (int capture = 1; capture <= 2; ++capture) {
+            const Outcome outcome = ask(backend, oneScreen);
+            QVERIFY(outcome.done && outcome.stills);
+            QCOMPARE(outcome.stills.value().at(0),
+                     desktop.convertToFormat(outcome.stills.value().at(0).format()));
+            QVERIFY(!QFile::exists(m_dir.filePath(QStringLiteral("dialog.png"))));
+            portal.uri = portalFile(desktop, QStringLiteral("desktop.png"));
+        }
+        // Once for the dialog's picture and once again; then once a capture.
+        QCOMPARE(portal.requestPaths.size(), 3);
+    }
+
     void cancelEndsQuietlyAndFailuresSayWhy_data() {
         QTest::addColumn<uint>("response");
         QTest::addColumn<QStringList>("stored"); // the permission store's entry before
