@@ -11,15 +11,6 @@
 
 namespace kestrova {
 
-namespace {
-
-struct Rendered {
-    QImage image;
-    QByteArray png;
-};
-
-} // namespace
-
 ScreenshotWriter::ScreenshotWriter() {
     // Flattening and encoding use both cores already: one screenshot at a time.
     m_pool.setMaxThreadCount(1);
@@ -46,24 +37,31 @@ QFuture<Expected<QString>> ScreenshotWriter::save(Render render, Target target) 
 }
 
 QFuture<Status> ScreenshotWriter::copyToClipboard(Render render) {
+    using Content = ClipboardImage::Content;
     QObject* clipboardThread = QGuiApplication::clipboard();
-    return QtConcurrent::run(&m_pool,
-                             [render = std::move(render)]() -> Expected<Rendered> {
-                                 std::optional<QImage> image = render();
-                                 if (!image)
-                                     return CaptureError::make(CaptureError::Kind::cropFailed);
-                                 Expected<QByteArray> png =
-                                     ScreenshotEncoder::encode(*image, ImageFormat::png);
-                                 if (!png)
-                                     return png.error();
-                                 return Rendered{std::move(*image), std::move(png.value())};
-                             })
-        .then(clipboardThread, [](Expected<Rendered> rendered) -> Status {
-            if (!rendered)
-                return rendered.error();
-            ClipboardImage::offer(rendered.value().image, rendered.value().png);
-            return std::nullopt;
+    QFuture<Expected<Content>> content =
+        QtConcurrent::run(&m_pool, [render = std::move(render)]() -> Expected<Content> {
+            std::optional<QImage> image = render();
+            if (!image)
+                return CaptureError::make(CaptureError::Kind::cropFailed);
+            Expected<QByteArray> png = ScreenshotEncoder::encode(*image, ImageFormat::png);
+            if (!png)
+                return png.error();
+            return Content{std::move(*image), std::move(png.value())};
         });
+    // Where the clipboard goes only to a program with the keyboard, it is claimed now,
+    // while the editor still has it; elsewhere it keeps what it had until the pixels
+    // are ready, and keeps it if they cannot be made.
+    const bool claimNow = ClipboardImage::takenOnlyWithFocus();
+    if (claimNow)
+        ClipboardImage::promise(content);
+    return content.then(clipboardThread, [claimNow](Expected<Content> made) -> Status {
+        if (!made)
+            return made.error();
+        if (!claimNow)
+            ClipboardImage::offer(made.value().image, made.value().png);
+        return std::nullopt;
+    });
 }
 
 Expected<QString> ScreenshotWriter::save(const QImage& image, const Target& target,
