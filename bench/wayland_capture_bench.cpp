@@ -2,13 +2,13 @@
 // `kestrova --capture` until every output reads back dimmed, and how much of that is
 // the capture route's own round trip (the compositor's copies, and the screenshot
 // portal's). Runs inside a wlroots session with the portal (for a headless one:
-// tests/platform/wayland/sway_session.sh), with KESTROVA naming the binary; needs
+// tests/platform/wayland/wayland_session.sh sway), with KESTROVA naming the binary; needs
 // swaymsg and wtype. PAUSE seconds pass before each capture (a capture usually
 // follows minutes of other work); "mixed" adds a second output at scale 2. Set
 // KESTROVA_CAPTURE=portal to time kestrova taking the screen through the portal.
 // Prints one line of JSON.
 //
-//   sway_session.sh build/bench/kestrova_bench_wayland build/src/kestrova
+//   wayland_session.sh sway build/bench/kestrova_bench_wayland build/src/kestrova
 //       [-- ROUNDS [PAUSE [mixed]]]
 
 #include "PortalCaptureBackend.h"
@@ -112,7 +112,7 @@ int main(int argc, char** argv) {
     }
     const QString kestrova = QString::fromLocal8Bit(qgetenv("KESTROVA"));
     if (kestrova.isEmpty()) {
-        std::fprintf(stderr, "set KESTROVA to the binary (sway_session.sh does)\n");
+        std::fprintf(stderr, "set KESTROVA to the binary (wayland_session.sh does)\n");
         return 2;
     }
     const std::vector<ScreenInfo> screens = outputs();

@@ -11,11 +11,13 @@ set -euo pipefail
 build_packages=(cmake g++ make pkgconf qt6-base-dev qt6-svg-dev qt6-wayland wl-clipboard
   libxcb1-dev libxcb-shm0-dev libxcb-xtest0-dev libdeflate-dev libwayland-dev
   libxkbcommon-dev)
-# The second line is a headless Wayland session: compositor, screenshot portal, and the
-# tools that read its screen and type into it.
+# The second line is a headless sway session: compositor, screenshot portal, and the
+# tools that read its screen and type into it; the third a headless GNOME Shell session
+# (its screenshot portal, and gsettings for its wallpaper).
 test_packages=(xvfb xauth xdotool xclip x11-xserver-utils x11-utils xcompmgr trayer openbox
   dbus-daemon dbus-bin desktop-file-utils appstream clang-format
-  sway xdg-desktop-portal xdg-desktop-portal-wlr xdg-desktop-portal-gtk pipewire grim wtype)
+  sway xdg-desktop-portal xdg-desktop-portal-wlr xdg-desktop-portal-gtk pipewire grim wtype
+  gnome-shell xdg-desktop-portal-gnome libglib2.0-bin)
 
 wanted=("${build_packages[@]}")
 if [ "${1:-build}" = test ]; then

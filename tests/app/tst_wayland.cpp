@@ -1,9 +1,10 @@
 // The real kestrova in a real Wayland session: headless sway, which kestrova reads
 // itself (and through the wlroots screenshot portal when told to), driven from outside
 // like a user would (a pointer device on the seat, wtype for keys) and read back with grim. Runs
-// inside sway_session.sh, which names the programs in KESTROVA and VIRTUAL_POINTER.
+// inside wayland_session.sh, which names the programs in KESTROVA and VIRTUAL_POINTER.
 
 #include "TestSupport.h"
+#include "WaylandJourney.h"
 
 #include <QDir>
 #include <QImage>
@@ -18,16 +19,12 @@
 #include <functional>
 
 using namespace kestrova;
+using namespace kestrova::test;
 
 namespace {
 
-// Portals and compositors can be slow to start: a minute before giving up.
-int run(const QString& program, const QStringList& arguments, QByteArray* out = nullptr) {
-    return test::run(program, arguments, out, 60000);
-}
-
 int swaymsg(const QStringList& arguments, QByteArray* out = nullptr) {
-    return run(QStringLiteral("swaymsg"), arguments, out);
+    return test::runSlowly(QStringLiteral("swaymsg"), arguments, out);
 }
 
 struct Output {
@@ -99,82 +96,21 @@ QStringList windowNames() {
 
 QImage grim(const QString& output) {
     QByteArray png;
-    if (run(QStringLiteral("grim"), {QStringLiteral("-o"), output, QStringLiteral("-")}, &png) != 0)
+    if (runSlowly(QStringLiteral("grim"), {QStringLiteral("-o"), output, QStringLiteral("-")},
+                  &png) != 0)
         return {};
     return test::decode(png).convertToFormat(QImage::Format_RGB32);
-}
-
-// How many pixels of `shown` are not `reference` dimmed by the overlay's 35 % black,
-// within `tolerance`. The compositor draws its cursor into the picture, and it takes
-// another shape over the overlay: the corner where tests park it is left out.
-qint64 pixelsNotDimmed(const QImage& shown, const QImage& reference, double tolerance = 1.5,
-                       int cursorSize = 128) {
-    if (shown.size() != reference.size())
-        return -1;
-    const QRect cursor(shown.width() - cursorSize, shown.height() - cursorSize, cursorSize,
-                       cursorSize);
-    qint64 wrong = 0;
-    const auto off = [&](int a, int b) { return std::abs(a - b * 0.65) > tolerance; };
-    for (int y = 0; y < shown.height(); ++y) {
-        const auto* a = reinterpret_cast<const QRgb*>(shown.constScanLine(y));
-        const auto* b = reinterpret_cast<const QRgb*>(reference.constScanLine(y));
-        for (int x = 0; x < shown.width(); ++x) {
-            if (off(qRed(a[x]), qRed(b[x])) || off(qGreen(a[x]), qGreen(b[x])) ||
-                off(qBlue(a[x]), qBlue(b[x])))
-                wrong += !cursor.contains(x, y);
-        }
-    }
-    return wrong;
-}
-
-// How many pixels differ, outside the corner where the cursor is parked.
-qint64 pixelsDiffering(const QImage& a, const QImage& b, int cursorSize = 128) {
-    if (a.size() != b.size())
-        return -1;
-    qint64 wrong = 0;
-    for (int y = 0; y < a.height(); ++y) {
-        for (int x = 0; x < a.width(); ++x) {
-            if (a.pixel(x, y) != b.pixel(x, y) &&
-                (x < a.width() - cursorSize || y < a.height() - cursorSize))
-                ++wrong;
-        }
-    }
-    return wrong;
 }
 
 // What `kestrova ARGUMENTS --output -` writes, decoded.
 QImage shot(const QStringList& arguments) {
     QByteArray png;
-    if (run(QString::fromLocal8Bit(qgetenv("KESTROVA")),
-            arguments + QStringList{QStringLiteral("--output"), QStringLiteral("-")}, &png) != 0)
+    if (runSlowly(QString::fromLocal8Bit(qgetenv("KESTROVA")),
+                  arguments + QStringList{QStringLiteral("--output"), QStringLiteral("-")},
+                  &png) != 0)
         return {};
     return test::decode(png).convertToFormat(QImage::Format_RGB32);
 }
-
-// A desktop-like picture: blocks of colour with fine noise, no two neighbours alike.
-QImage wallpaper(QSize size, quint32 seed) {
-    QImage image(size, QImage::Format_RGB32);
-    QRandomGenerator random(seed);
-    for (int y = 0; y < size.height(); ++y) {
-        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-        for (int x = 0; x < size.width(); ++x) {
-            const int block = ((x / 97) * 31 + (y / 61) * 17 + int(seed)) % 200;
-            line[x] = qRgb(block + random.bounded(40), (block * 3) % 200 + random.bounded(40),
-                           255 - block - random.bounded(40));
-        }
-    }
-    return image;
-}
-
-// The editor's toolbar for a selection given in an output's points (y down): centred
-// 10 points under it, buttons 30 wide at these offsets.
-QPoint toolbarButton(const QRect& selection, int index) {
-    static const int xs[11] = {7, 40, 73, 106, 139, 172, 205, 238, 285, 318, 351};
-    const int barX = selection.center().x() + 1 - 388 / 2;
-    const int barY = selection.bottom() + 1 + 10;
-    return {barX + xs[index] + 15, barY + 7 + 15};
-}
-constexpr int saveButton = 9;
 
 } // namespace
 
@@ -236,8 +172,9 @@ private:
     // Starts a capture the way a desktop shortcut would.
     void capture() {
         STEP(parkCursor());
-        QCOMPARE(run(QString::fromLocal8Bit(qgetenv("KESTROVA")), {QStringLiteral("--capture")}),
-                 0);
+        QCOMPARE(
+            runSlowly(QString::fromLocal8Bit(qgetenv("KESTROVA")), {QStringLiteral("--capture")}),
+            0);
     }
 
     // Waits until every output shows an overlay window, full screen on its own output.
@@ -327,7 +264,7 @@ private:
 private slots:
     void initTestCase() {
         QVERIFY2(!qgetenv("KESTROVA").isEmpty() && !qgetenv("VIRTUAL_POINTER").isEmpty(),
-                 "run this test through sway_session.sh");
+                 "run this test through wayland_session.sh sway");
         m_pointer.start(QString::fromLocal8Bit(qgetenv("VIRTUAL_POINTER")), {});
         QVERIFY(m_pointer.waitForStarted(5000));
         while (!m_pointer.canReadLine() && m_pointer.waitForReadyRead(5000)) {
@@ -335,42 +272,13 @@ private slots:
         QCOMPARE(m_pointer.readLine().trimmed(), QByteArray("ready"));
 
         m_shots = QDir::home().filePath(QStringLiteral("shots"));
-        QVERIFY(QDir().mkpath(m_shots));
-        const QString config =
-            QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME")) + QStringLiteral("/kestrova");
-        QVERIFY(QDir().mkpath(config));
-        QFile settings(config + QStringLiteral("/kestrova.conf"));
-        QVERIFY(settings.open(QIODevice::WriteOnly));
-        settings.write("[General]\nsaveFolderBookmark=@ByteArray(" + m_shots.toUtf8() + ")\n");
-        settings.close();
-
         STEP(setWallpaper(outputs().constFirst(), 1));
-        // A desktop starts its portal with the session; so does this test, rather than
-        // on the first capture's demand.
-        QCOMPARE(run(QStringLiteral("dbus-send"),
-                     {QStringLiteral("--session"), QStringLiteral("--print-reply"),
-                      QStringLiteral("--reply-timeout=60000"),
-                      QStringLiteral("--dest=org.freedesktop.DBus"), QStringLiteral("/"),
-                      QStringLiteral("org.freedesktop.DBus.StartServiceByName"),
-                      QStringLiteral("string:org.freedesktop.portal.Desktop"),
-                      QStringLiteral("uint32:0")}),
-                 0);
-        m_instance.start(QString::fromLocal8Bit(qgetenv("KESTROVA")), {});
-        QVERIFY(m_instance.waitForStarted(5000));
-        // One instance per session, found through a socket named after the session's.
-        const QString socket =
-            QString::fromLocal8Bit(qgetenv("XDG_RUNTIME_DIR")) +
-            QStringLiteral("/kestrova-wayland_%1.socket")
-                .arg(QString::fromLocal8Bit(qgetenv("WAYLAND_DISPLAY")).replace(u'-', u'_'));
-        QVERIFY2(test::waitUntil([&] { return QFile::exists(socket); }, 10000),
-                 m_instance.readAllStandardError().constData());
+        const QString failure = startInstance(m_instance, m_shots);
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
     }
 
     void cleanupTestCase() {
-        run(QString::fromLocal8Bit(qgetenv("KESTROVA")), {QStringLiteral("--quit")});
-        if (!m_instance.waitForFinished(10000))
-            m_instance.kill();
-        const QByteArray errors = m_instance.readAllStandardError();
+        const QByteArray errors = quitInstance(m_instance);
         QVERIFY2(!errors.contains("runtime error") && !errors.contains("Sanitizer") &&
                      !errors.contains("qt.qpa"),
                  errors.constData());
@@ -398,8 +306,9 @@ private slots:
             STEP(waitForOverlays());
             QTest::qWait(300);
             // A keyboard plugged in just now: give clients a moment to take it up.
-            QCOMPARE(run(QStringLiteral("wtype"), {QStringLiteral("-s"), QStringLiteral("500"),
-                                                   QStringLiteral("-k"), QStringLiteral("Escape")}),
+            QCOMPARE(runSlowly(QStringLiteral("wtype"),
+                               {QStringLiteral("-s"), QStringLiteral("500"), QStringLiteral("-k"),
+                                QStringLiteral("Escape")}),
                      0);
             QVERIFY(test::waitUntil(
                 [] { return windows(QStringLiteral("kestrova selection")).isEmpty(); }, 5000));
@@ -418,13 +327,13 @@ private slots:
                             screen.copy(100, 60, 300, 200)),
             0);
         // The clipboard, served after the command has returned.
-        QCOMPARE(run(QString::fromLocal8Bit(qgetenv("KESTROVA")),
-                     {QStringLiteral("--region"), QStringLiteral("100,60,30,20"),
-                      QStringLiteral("--clipboard")}),
+        QCOMPARE(runSlowly(QString::fromLocal8Bit(qgetenv("KESTROVA")),
+                           {QStringLiteral("--region"), QStringLiteral("100,60,30,20"),
+                            QStringLiteral("--clipboard")}),
                  0);
         QByteArray png;
-        QCOMPARE(run(QStringLiteral("wl-paste"),
-                     {QStringLiteral("--type"), QStringLiteral("image/png")}, &png),
+        QCOMPARE(runSlowly(QStringLiteral("wl-paste"),
+                           {QStringLiteral("--type"), QStringLiteral("image/png")}, &png),
                  0);
         QCOMPARE(test::decode(png).convertToFormat(QImage::Format_RGB32),
                  screen.copy(100, 60, 30, 20));

@@ -1,0 +1,112 @@
+#include "WaylandJourney.h"
+
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+
+#include <cmath>
+
+namespace kestrova::test {
+
+int runSlowly(const QString& program, const QStringList& arguments, QByteArray* out) {
+    return run(program, arguments, out, 60000);
+}
+
+QImage wallpaper(QSize size, quint32 seed) {
+    QImage image(size, QImage::Format_RGB32);
+    QRandomGenerator random(seed);
+    for (int y = 0; y < size.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < size.width(); ++x) {
+            const int block = ((x / 97) * 31 + (y / 61) * 17 + int(seed)) % 200;
+            line[x] = qRgb(block + random.bounded(40), (block * 3) % 200 + random.bounded(40),
+                           255 - block - random.bounded(40));
+        }
+    }
+    return image;
+}
+
+qint64 pixelsNotDimmed(const QImage& shown, const QImage& reference, double tolerance,
+                       int cursorSize) {
+    if (shown.size() != reference.size())
+        return -1;
+    const QRect cursor(shown.width() - cursorSize, shown.height() - cursorSize, cursorSize,
+                       cursorSize);
+    qint64 wrong = 0;
+    const auto off = [&](int a, int b) { return std::abs(a - b * 0.65) > tolerance; };
+    for (int y = 0; y < shown.height(); ++y) {
+        const auto* a = reinterpret_cast<const QRgb*>(shown.constScanLine(y));
+        const auto* b = reinterpret_cast<const QRgb*>(reference.constScanLine(y));
+        for (int x = 0; x < shown.width(); ++x) {
+            if (off(qRed(a[x]), qRed(b[x])) || off(qGreen(a[x]), qGreen(b[x])) ||
+                off(qBlue(a[x]), qBlue(b[x])))
+                wrong += !cursor.contains(x, y);
+        }
+    }
+    return wrong;
+}
+
+qint64 pixelsDiffering(const QImage& a, const QImage& b, int cursorSize) {
+    if (a.size() != b.size())
+        return -1;
+    qint64 wrong = 0;
+    for (int y = 0; y < a.height(); ++y) {
+        for (int x = 0; x < a.width(); ++x) {
+            if (a.pixel(x, y) != b.pixel(x, y) &&
+                (x < a.width() - cursorSize || y < a.height() - cursorSize))
+                ++wrong;
+        }
+    }
+    return wrong;
+}
+
+QPoint toolbarButton(const QRect& selection, int index) {
+    // Centred 10 points under the selection, buttons 30 wide at these offsets.
+    static const int xs[11] = {7, 40, 73, 106, 139, 172, 205, 238, 285, 318, 351};
+    const int barX = selection.center().x() + 1 - 388 / 2;
+    const int barY = selection.bottom() + 1 + 10;
+    return {barX + xs[index] + 15, barY + 7 + 15};
+}
+
+QString startInstance(QProcess& instance, const QString& shots) {
+    const QString config =
+        QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME")) + QStringLiteral("/kestrova");
+    QFile settings(config + QStringLiteral("/kestrova.conf"));
+    if (!QDir().mkpath(config) || !QDir().mkpath(shots) || !settings.open(QIODevice::WriteOnly))
+        return QStringLiteral("cannot write kestrova's settings");
+    settings.write("[General]\nsaveFolderBookmark=@ByteArray(" + shots.toUtf8() + ")\n");
+    settings.close();
+
+    // A desktop starts its portal with the session; so does this test, rather than on the
+    // first capture's demand.
+    if (runSlowly(QStringLiteral("dbus-send"),
+                  {QStringLiteral("--session"), QStringLiteral("--print-reply"),
+                   QStringLiteral("--reply-timeout=60000"),
+                   QStringLiteral("--dest=org.freedesktop.DBus"), QStringLiteral("/"),
+                   QStringLiteral("org.freedesktop.DBus.StartServiceByName"),
+                   QStringLiteral("string:org.freedesktop.portal.Desktop"),
+                   QStringLiteral("uint32:0")}) != 0)
+        return QStringLiteral("the desktop portal did not start");
+    instance.start(QString::fromLocal8Bit(qgetenv("KESTROVA")), {});
+    if (!instance.waitForStarted(5000))
+        return QStringLiteral("kestrova did not start");
+    // One instance per session, found through a socket named after the session's.
+    const QString socket =
+        QString::fromLocal8Bit(qgetenv("XDG_RUNTIME_DIR")) +
+        QStringLiteral("/kestrova-wayland_%1.socket")
+            .arg(QString::fromLocal8Bit(qgetenv("WAYLAND_DISPLAY")).replace(u'-', u'_'));
+    if (!waitUntil([&] { return QFile::exists(socket); }, 10000))
+        return QString::fromLocal8Bit(instance.readAllStandardError());
+    return {};
+}
+
+QByteArray quitInstance(QProcess& instance) {
+    runSlowly(QString::fromLocal8Bit(qgetenv("KESTROVA")), {QStringLiteral("--quit")});
+    if (!instance.waitForFinished(10000))
+        instance.kill();
+    return instance.readAllStandardError();
+}
+
+} // namespace kestrova::test

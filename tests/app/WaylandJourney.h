@@ -1,0 +1,43 @@
+#pragma once
+
+// What the end-to-end tests in headless Wayland sessions share, whatever the desktop:
+// the pictures they put on screen, how they read the overlay back, where the editor's
+// buttons are, and the kestrova instance they drive.
+
+#include <QByteArray>
+#include <QImage>
+#include <QPoint>
+#include <QProcess>
+#include <QRect>
+#include <QString>
+#include <QStringList>
+
+namespace kestrova::test {
+
+// Desktops and their portals can be slow to start: a minute before giving up.
+int runSlowly(const QString& program, const QStringList& arguments, QByteArray* out = nullptr);
+
+// A desktop-like picture: blocks of colour with fine noise, no two neighbours alike.
+QImage wallpaper(QSize size, quint32 seed);
+
+// How many pixels of `shown` are not `reference` dimmed by the overlay's 35 % black,
+// within `tolerance`, leaving out the bottom-right square of `cursorSize` (where tests
+// park a pointer the compositor draws into its pictures).
+qint64 pixelsNotDimmed(const QImage& shown, const QImage& reference, double tolerance = 1.5,
+                       int cursorSize = 128);
+// How many pixels differ, leaving out the same corner.
+qint64 pixelsDiffering(const QImage& a, const QImage& b, int cursorSize = 128);
+
+// The centre of the editor's toolbar button `index` for a selection given in an output's
+// points (y down).
+QPoint toolbarButton(const QRect& selection, int index);
+constexpr int copyButton = 8;
+constexpr int saveButton = 9;
+
+// Starts the kestrova named by $KESTROVA as the session's instance, saving into
+// `shots`, and waits until it takes commands. Returns an empty string, or what went wrong.
+QString startInstance(QProcess& instance, const QString& shots);
+// Asks the instance to quit; returns what it wrote on standard error.
+QByteArray quitInstance(QProcess& instance);
+
+} // namespace kestrova::test
