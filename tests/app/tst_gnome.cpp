@@ -8,6 +8,7 @@
 #include "TestSupport.h"
 #include "WaylandJourney.h"
 
+#include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusInterface>
 #include <QDBusMessage>
