@@ -4,8 +4,7 @@
 
 namespace kestrova {
 
-std::vector<QImage> DesktopLayout::split(const QImage& desktop,
-                                         const std::vector<ScreenInfo>& screens) {
+std::vector<QImage> DesktopLayout::split(QImage desktop, const std::vector<ScreenInfo>& screens) {
     std::vector<QImage> parts(screens.size());
     QRect bounds;
     for (const ScreenInfo& screen : screens)
@@ -15,7 +14,9 @@ std::vector<QImage> DesktopLayout::split(const QImage& desktop,
 
     const double densityX = double(desktop.width()) / bounds.width();
     const double densityY = double(desktop.height()) / bounds.height();
-    const QImage pixels = desktop.convertToFormat(QImage::Format_RGB32);
+    // In place where the format allows (a PNG with alpha decodes to ARGB32): a picture of
+    // the desktop is large, and fresh memory for a copy of it is slow to come by.
+    const QImage pixels = std::move(desktop).convertToFormat(QImage::Format_RGB32);
     for (std::size_t i = 0; i < screens.size(); ++i) {
         const ScreenInfo& screen = screens[i];
         const QRect local = screen.geometry.translated(-bounds.topLeft());
@@ -25,7 +26,8 @@ std::vector<QImage> DesktopLayout::split(const QImage& desktop,
                                 edge((local.bottom() + 1) * densityY) - 1));
         if (!pixels.rect().contains(area) || area.isEmpty())
             continue;
-        QImage part = pixels.copy(area);
+        // One screen the picture's size (the usual case) shares its pixels.
+        QImage part = area == pixels.rect() ? pixels : pixels.copy(area);
         const QSize wanted = screen.pixelSize();
         if (part.size() != wanted)
             part = part.scaled(wanted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);

@@ -16,7 +16,7 @@ public:
     // given. The picture's density is read from its size against the screens' bounding
     // box; a part drawn at another density than its screen's is resampled. A screen
     // the picture does not cover gets a null image.
-    static std::vector<QImage> split(const QImage& desktop, const std::vector<ScreenInfo>& screens);
+    static std::vector<QImage> split(QImage desktop, const std::vector<ScreenInfo>& screens);
 };
 
 } // namespace kestrova

@@ -156,7 +156,7 @@ void PortalCaptureBackend::deliver(const QString& file, const std::vector<Screen
         Expected<QImage> desktop = PortalPicture::take(file, limit);
         if (!desktop)
             return desktop.error();
-        return DesktopLayout::split(desktop.value(), screens);
+        return DesktopLayout::split(std::move(desktop.value()), screens);
     }));
 }
 
