@@ -1,22 +1,32 @@
 // How long a capture takes to reach the screen in a Wayland session: from
 // `kestrova --capture` until every output reads back dimmed, and how much of that is
 // the capture route's own round trip (the compositor's copies, and the screenshot
-// portal's). Runs inside a wlroots session with the portal (for a headless one:
-// tests/platform/wayland/wayland_session.sh sway), with KESTROVA naming the binary; needs
-// swaymsg and wtype. PAUSE seconds pass before each capture (a capture usually
-// follows minutes of other work); "mixed" adds a second output at scale 2. Set
-// KESTROVA_CAPTURE=portal to time kestrova taking the screen through the portal.
-// Prints one line of JSON.
+// portal's). Runs inside a wlroots session with the portal, or in GNOME Shell (for
+// headless ones: tests/platform/wayland/wayland_session.sh sway|gnome), with KESTROVA
+// naming the binary; needs swaymsg and wtype on wlroots. PAUSE seconds pass before each
+// capture (a capture usually follows minutes of other work); "mixed" adds a second
+// output at scale 2 (wlroots). Set KESTROVA_CAPTURE=portal to time kestrova taking the
+// screen through the portal on wlroots. Prints one line of JSON.
 //
-//   wayland_session.sh sway build/bench/kestrova_bench_wayland build/src/kestrova
+// GNOME Shell lets only its own tools read the screen: the benchmark reads one pixel
+// at a time through the shell's screenshot interface (a few ms a reading). The shell
+// shows a new window with a short zoom from its bottom centre; the pixel read lies near
+// the top-left corner, which the overlay covers last.
+//
+//   wayland_session.sh sway|gnome build/bench/kestrova_bench_wayland build/src/kestrova
 //       [-- ROUNDS [PAUSE [mixed]]]
 
 #include "PortalCaptureBackend.h"
 #include "ScreencopyCaptureBackend.h"
 
 #include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QFutureWatcher>
 #include <QImage>
 #include <QJsonArray>
@@ -27,6 +37,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 
 using namespace kestrova;
 
@@ -39,36 +50,149 @@ QByteArray run(const QString& program, const QStringList& arguments) {
     return process.readAllStandardOutput();
 }
 
-std::vector<ScreenInfo> outputs() {
-    std::vector<ScreenInfo> all;
-    const QByteArray json =
-        run(QStringLiteral("swaymsg"),
-            {QStringLiteral("-r"), QStringLiteral("-t"), QStringLiteral("get_outputs")});
-    for (const QJsonValue& value : QJsonDocument::fromJson(json).array()) {
-        const QJsonObject o = value.toObject();
-        const QJsonObject r = o.value(QStringLiteral("rect")).toObject();
-        all.push_back(
-            {o.value(QStringLiteral("name")).toString(),
-             QRect(r.value(QStringLiteral("x")).toInt(), r.value(QStringLiteral("y")).toInt(),
-                   r.value(QStringLiteral("width")).toInt(),
-                   r.value(QStringLiteral("height")).toInt()),
-             o.value(QStringLiteral("scale")).toDouble(1)});
-    }
-    return all;
-}
+// What the benchmark needs of the desktop it runs in.
+class Desktop {
+public:
+    virtual ~Desktop() = default;
+    virtual std::vector<ScreenInfo> screens() = 0;
+    // Makes every screen a plain grey.
+    virtual void paintGrey() = 0;
+    // The green of one pixel of each screen; -1 where it cannot be read.
+    virtual std::vector<int> greys() = 0;
+    virtual void pressEscape() = 0;
+};
 
-// The green of one pixel of each output, read back from the compositor. Its own
-// screen copies, not a reading program started each time: a start costs more than the
-// compositor's next frame.
-std::vector<int> greysAt(ScreencopyConnection& compositor, const std::vector<ScreenInfo>& screens) {
-    std::vector<int> greys;
-    Expected<std::vector<ScreencopyConnection::Frame>> frames = compositor.capture(screens);
-    for (std::size_t i = 0; i < screens.size(); ++i) {
-        const QImage pixels = frames ? frames.value()[i].pixels : QImage();
-        greys.push_back(pixels.isNull() ? -1 : qGreen(pixels.pixel(20, 20)));
+class Sway final : public Desktop {
+public:
+    explicit Sway(bool mixed) {
+        if (!mixed)
+            return;
+        run(QStringLiteral("swaymsg"), {QStringLiteral("create_output")});
+        run(QStringLiteral("swaymsg"),
+            {QStringLiteral("output"), QStringLiteral("HEADLESS-2"), QStringLiteral("resolution"),
+             QStringLiteral("1920x1080"), QStringLiteral("scale"), QStringLiteral("2"),
+             QStringLiteral("position"), QStringLiteral("1920"), QStringLiteral("0")});
     }
-    return greys;
-}
+
+    std::vector<ScreenInfo> screens() override {
+        std::vector<ScreenInfo> all;
+        const QByteArray json =
+            run(QStringLiteral("swaymsg"),
+                {QStringLiteral("-r"), QStringLiteral("-t"), QStringLiteral("get_outputs")});
+        for (const QJsonValue& value : QJsonDocument::fromJson(json).array()) {
+            const QJsonObject o = value.toObject();
+            const QJsonObject r = o.value(QStringLiteral("rect")).toObject();
+            all.push_back(
+                {o.value(QStringLiteral("name")).toString(),
+                 QRect(r.value(QStringLiteral("x")).toInt(), r.value(QStringLiteral("y")).toInt(),
+                       r.value(QStringLiteral("width")).toInt(),
+                       r.value(QStringLiteral("height")).toInt()),
+                 o.value(QStringLiteral("scale")).toDouble(1)});
+        }
+        m_screens = all;
+        return all;
+    }
+
+    void paintGrey() override {
+        for (const ScreenInfo& s : m_screens)
+            run(QStringLiteral("swaymsg"),
+                {QStringLiteral("output"), s.name, QStringLiteral("bg"), QStringLiteral("#808080"),
+                 QStringLiteral("solid_color")});
+    }
+
+    // The compositor's own screen copies, not a reading program started each time: a
+    // start costs more than the compositor's next frame.
+    std::vector<int> greys() override {
+        if (!m_compositor)
+            m_compositor = ScreencopyConnection::connect();
+        std::vector<int> greys;
+        Expected<std::vector<ScreencopyConnection::Frame>> frames =
+            m_compositor ? m_compositor->capture(m_screens)
+                         : Expected<std::vector<ScreencopyConnection::Frame>>(Error{});
+        for (std::size_t i = 0; i < m_screens.size(); ++i) {
+            const QImage pixels = frames ? frames.value()[i].pixels : QImage();
+            greys.push_back(pixels.isNull() ? -1 : qGreen(pixels.pixel(20, 20)));
+        }
+        return greys;
+    }
+
+    void pressEscape() override {
+        run(QStringLiteral("wtype"), {QStringLiteral("-s"), QStringLiteral("300"),
+                                      QStringLiteral("-k"), QStringLiteral("Escape")});
+    }
+
+private:
+    std::vector<ScreenInfo> m_screens;
+    std::unique_ptr<ScreencopyConnection> m_compositor;
+};
+
+class Gnome final : public Desktop {
+public:
+    Gnome() {
+        QDBusConnection::sessionBus().registerService(QStringLiteral("org.gnome.Screenshot"));
+        // Screenshots allowed, as after the first capture's question.
+        call(QStringLiteral("org.freedesktop.impl.portal.PermissionStore"),
+             QStringLiteral("/org/freedesktop/impl/portal/PermissionStore"),
+             QStringLiteral("org.freedesktop.impl.portal.PermissionStore"),
+             QStringLiteral("SetPermission"),
+             {QStringLiteral("screenshot"), true, QStringLiteral("screenshot"), QString(),
+              QStringList{QStringLiteral("yes")}});
+        const QDBusMessage session =
+            call(QStringLiteral("org.gnome.Mutter.RemoteDesktop"),
+                 QStringLiteral("/org/gnome/Mutter/RemoteDesktop"),
+                 QStringLiteral("org.gnome.Mutter.RemoteDesktop"), QStringLiteral("CreateSession"));
+        if (session.type() == QDBusMessage::ReplyMessage)
+            m_remote = session.arguments().constFirst().value<QDBusObjectPath>().path();
+        keys(QStringLiteral("Start"), {});
+        pressEscape(); // the shell opens in its overview
+    }
+
+    std::vector<ScreenInfo> screens() override {
+        return {{QStringLiteral("Meta-0"), QRect(0, 0, 1920, 1080), 1}};
+    }
+
+    void paintGrey() override {
+        for (const auto& [key, value] :
+             {std::pair{"picture-options", "none"}, std::pair{"primary-color", "#808080"}})
+            run(QStringLiteral("gsettings"),
+                {QStringLiteral("set"), QStringLiteral("org.gnome.desktop.background"),
+                 QLatin1String(key), QLatin1String(value)});
+    }
+
+    std::vector<int> greys() override {
+        const QString file = QDir::temp().filePath(QStringLiteral("kestrova-bench-pixel.png"));
+        const QDBusMessage reply =
+            call(QStringLiteral("org.gnome.Shell.Screenshot"),
+                 QStringLiteral("/org/gnome/Shell/Screenshot"),
+                 QStringLiteral("org.gnome.Shell.Screenshot"), QStringLiteral("ScreenshotArea"),
+                 {20, 200, 1, 1, false, file});
+        const QImage pixel(file);
+        QFile::remove(file);
+        return {reply.type() == QDBusMessage::ReplyMessage && !pixel.isNull()
+                    ? qGreen(pixel.pixel(0, 0))
+                    : -1};
+    }
+
+    void pressEscape() override {
+        for (const bool pressed : {true, false})
+            keys(QStringLiteral("NotifyKeyboardKeysym"), {quint32(0xff1b), pressed});
+    }
+
+private:
+    static QDBusMessage call(const QString& service, const QString& path, const QString& interface,
+                             const QString& method, const QVariantList& arguments = {}) {
+        QDBusMessage message = QDBusMessage::createMethodCall(service, path, interface, method);
+        message.setArguments(arguments);
+        return QDBusConnection::sessionBus().call(message, QDBus::Block, 10000);
+    }
+
+    void keys(const QString& method, const QVariantList& arguments) {
+        call(QStringLiteral("org.gnome.Mutter.RemoteDesktop"), m_remote,
+             QStringLiteral("org.gnome.Mutter.RemoteDesktop.Session"), method, arguments);
+    }
+
+    QString m_remote;
+};
 
 // How long each of `rounds` captures of the screens takes through `backend`.
 std::vector<double> roundTrips(CaptureBackend& backend, const std::vector<ScreenInfo>& screens,
@@ -103,29 +227,26 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const int rounds = argc > 1 ? std::max(1, atoi(argv[1])) : 10;
     const int pause = argc > 2 ? std::max(0, atoi(argv[2])) : 0;
-    if (argc > 3 && qstrcmp(argv[3], "mixed") == 0) {
-        run(QStringLiteral("swaymsg"), {QStringLiteral("create_output")});
-        run(QStringLiteral("swaymsg"),
-            {QStringLiteral("output"), QStringLiteral("HEADLESS-2"), QStringLiteral("resolution"),
-             QStringLiteral("1920x1080"), QStringLiteral("scale"), QStringLiteral("2"),
-             QStringLiteral("position"), QStringLiteral("1920"), QStringLiteral("0")});
-    }
     const QString kestrova = QString::fromLocal8Bit(qgetenv("KESTROVA"));
     if (kestrova.isEmpty()) {
         std::fprintf(stderr, "set KESTROVA to the binary (wayland_session.sh does)\n");
         return 2;
     }
-    const std::vector<ScreenInfo> screens = outputs();
-    for (const ScreenInfo& s : screens)
-        run(QStringLiteral("swaymsg"), {QStringLiteral("output"), s.name, QStringLiteral("bg"),
-                                        QStringLiteral("#808080"), QStringLiteral("solid_color")});
-    QThread::msleep(500);
-    const std::unique_ptr<ScreencopyConnection> compositor = ScreencopyConnection::connect();
-    if (!compositor) {
-        std::fprintf(stderr, "the compositor offers no screen copies\n");
+    const bool gnome = qEnvironmentVariable("XDG_CURRENT_DESKTOP") == QLatin1String("GNOME");
+    std::unique_ptr<Desktop> desktop;
+    if (gnome)
+        desktop = std::make_unique<Gnome>();
+    else
+        desktop = std::make_unique<Sway>(argc > 3 && qstrcmp(argv[3], "mixed") == 0);
+    const std::vector<ScreenInfo> screens = desktop->screens();
+    desktop->paintGrey();
+    QThread::msleep(1000);
+    const std::vector<int> before = desktop->greys();
+    if (std::any_of(before.begin(), before.end(), [](int g) { return g < 0; })) {
+        std::fprintf(stderr, "the screens cannot be read\n");
         return 2;
     }
-    const int bright = greysAt(*compositor, screens).front();
+    const int bright = *std::min_element(before.begin(), before.end());
 
     QProcess instance;
     instance.start(kestrova, {});
@@ -135,7 +256,7 @@ int main(int argc, char** argv) {
     PortalCaptureBackend portalBackend;
     const std::vector<double> portal = roundTrips(portalBackend, screens, rounds);
     std::vector<double> screencopy;
-    if (auto backend = ScreencopyCaptureBackend::connect())
+    if (auto backend = gnome ? nullptr : ScreencopyCaptureBackend::connect())
         screencopy = roundTrips(*backend, screens, rounds);
 
     std::vector<double> visible;
@@ -147,26 +268,28 @@ int main(int argc, char** argv) {
         std::vector<bool> dimmed(screens.size(), false);
         while (!std::all_of(dimmed.begin(), dimmed.end(), [](bool d) { return d; }) &&
                timer.elapsed() < 20000) {
-            const std::vector<int> greys = greysAt(*compositor, screens);
+            const std::vector<int> greys = desktop->greys();
             for (std::size_t s = 0; s < screens.size(); ++s)
                 dimmed[s] = dimmed[s] || (greys[s] >= 0 && greys[s] < bright * 0.8);
         }
         visible.push_back(timer.nsecsElapsed() / 1e6);
-        run(QStringLiteral("wtype"), {QStringLiteral("-s"), QStringLiteral("300"),
-                                      QStringLiteral("-k"), QStringLiteral("Escape")});
+        QThread::msleep(300);
+        desktop->pressEscape();
         QThread::msleep(500);
     }
     run(kestrova, {QStringLiteral("--quit")});
     instance.waitForFinished(5000);
 
-    QJsonObject line{{QStringLiteral("outputs"), int(screens.size())},
-                     {QStringLiteral("rounds"), rounds},
-                     {QStringLiteral("pause_s"), pause},
-                     {QStringLiteral("capture"),
-                      qEnvironmentVariable("KESTROVA_CAPTURE", QStringLiteral("default"))},
-                     {QStringLiteral("capture_to_every_output_dimmed_ms"), summary(visible)},
-                     {QStringLiteral("portal_round_trip_ms"), summary(portal)},
-                     {QStringLiteral("screencopy_round_trip_ms"), summary(screencopy)}};
+    QJsonObject line{
+        {QStringLiteral("desktop"), gnome ? QStringLiteral("gnome") : QStringLiteral("wlroots")},
+        {QStringLiteral("outputs"), int(screens.size())},
+        {QStringLiteral("rounds"), rounds},
+        {QStringLiteral("pause_s"), pause},
+        {QStringLiteral("capture"),
+         qEnvironmentVariable("KESTROVA_CAPTURE", QStringLiteral("default"))},
+        {QStringLiteral("capture_to_every_output_dimmed_ms"), summary(visible)},
+        {QStringLiteral("portal_round_trip_ms"), summary(portal)},
+        {QStringLiteral("screencopy_round_trip_ms"), summary(screencopy)}};
     std::printf("%s\n", QJsonDocument(line).toJson(QJsonDocument::Compact).constData());
     return 0;
 }
