@@ -70,6 +70,21 @@ QPoint toolbarButton(const QRect& selection, int index) {
     return {barX + xs[index] + 15, barY + 7 + 15};
 }
 
+QString waitForScreenshot(const QString& folder) {
+    QString found;
+    waitUntil(
+        [&] {
+            const QStringList files =
+                QDir(folder).entryList({QStringLiteral("*.png")}, QDir::Files);
+            if (files.isEmpty())
+                return false;
+            found = QDir(folder).filePath(files.constFirst());
+            return true;
+        },
+        15000);
+    return found;
+}
+
 QString startInstance(QProcess& instance, const QString& shots) {
     const QString config =
         QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME")) + QStringLiteral("/kestrova");

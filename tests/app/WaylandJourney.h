@@ -34,6 +34,9 @@ QPoint toolbarButton(const QRect& selection, int index);
 constexpr int copyButton = 8;
 constexpr int saveButton = 9;
 
+// The first PNG file to appear in `folder` within 15 s; empty if none did.
+QString waitForScreenshot(const QString& folder);
+
 // Starts the kestrova named by $KESTROVA as the session's instance, saving into
 // `shots`, and waits until it takes commands. Returns an empty string, or what went wrong.
 QString startInstance(QProcess& instance, const QString& shots);

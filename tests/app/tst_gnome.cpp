@@ -154,21 +154,6 @@ private:
             0);
     }
 
-    QString waitForScreenshot() {
-        QString found;
-        waitUntil(
-            [&] {
-                const QStringList files =
-                    QDir(m_shots).entryList({QStringLiteral("*.png")}, QDir::Files);
-                if (files.isEmpty())
-                    return false;
-                found = QDir(m_shots).filePath(files.constFirst());
-                return true;
-            },
-            15000);
-        return found;
-    }
-
     void select(const QRect& selection) {
         STEP(drag(selection.topLeft(), selection.bottomRight() + QPoint(1, 1)));
         // The editor shows the selection undimmed, inside the frame and handles on its edges.
@@ -261,7 +246,7 @@ private slots:
         const QRect selection(200, 150, 400, 300);
         STEP(select(selection));
         STEP(click(toolbarButton(selection, saveButton)));
-        const QString file = waitForScreenshot();
+        const QString file = waitForScreenshot(m_shots);
         QVERIFY2(!file.isEmpty(), "nothing was saved");
         QCOMPARE(read(file).convertToFormat(QImage::Format_RGB32), m_desktop.copy(selection));
         QFile::remove(file);

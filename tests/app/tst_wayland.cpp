@@ -222,21 +222,6 @@ private:
             10000));
     }
 
-    QString waitForScreenshot() {
-        QString found;
-        test::waitUntil(
-            [&] {
-                const QStringList files =
-                    QDir(m_shots).entryList({QStringLiteral("*.png")}, QDir::Files);
-                if (files.isEmpty())
-                    return false;
-                found = QDir(m_shots).filePath(files.constFirst());
-                return true;
-            },
-            15000);
-        return found;
-    }
-
     // Drags out `selection` (points, y down, on `output`), saves it, and checks that the
     // file holds exactly `reference`'s pixels under it.
     void selectAndSave(const Output& output, const QRect& selection, const QImage& reference) {
@@ -248,7 +233,7 @@ private:
         QVERIFY(windows(QStringLiteral("kestrova selection")).isEmpty());
         QTest::qWait(500);
         STEP(click(origin + toolbarButton(selection, saveButton)));
-        const QString file = waitForScreenshot();
+        const QString file = waitForScreenshot(m_shots);
         QVERIFY2(!file.isEmpty(), "nothing was saved");
         const QImage saved = test::read(file).convertToFormat(QImage::Format_RGB32);
         const QRect pixels(int(selection.x() * output.scale), int(selection.y() * output.scale),
