@@ -1,3 +1,4 @@
+#include "ClipboardImage.h"
 #include "ScreenshotWriter.h"
 
 #include "TestSupport.h"
@@ -6,6 +7,7 @@
 #include <QClipboard>
 #include <QMimeData>
 #include <QProcess>
+#include <QtConcurrent/QtConcurrentRun>
 #include <QTest>
 #include <QThread>
 
@@ -60,6 +62,19 @@ private slots:
         QVERIFY(test::waitUntil([&] { return failed.isFinished(); }));
         QVERIFY(failed.result().has_value());
         QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("kept"));
+    }
+
+    // Where the clipboard must be claimed at the click (Wayland), a paste that comes
+    // before the PNG is made waits for it, and gets exactly its bytes.
+    void aPromisedPngIsServedOnceMade() {
+        const QByteArray bytes = "\x89PNG promised";
+        ClipboardImage::promise(QtConcurrent::run([bytes]() -> Expected<ClipboardImage::Content> {
+            QThread::msleep(300);
+            return ClipboardImage::Content{QImage(), bytes};
+        }));
+        QCOMPARE(xclip({QStringLiteral("-selection"), QStringLiteral("clipboard"),
+                        QStringLiteral("-t"), QStringLiteral("image/png"), QStringLiteral("-o")}),
+                 bytes);
     }
 };
 
