@@ -13,11 +13,16 @@ build_packages=(cmake g++ make pkgconf qt6-base-dev qt6-svg-dev qt6-wayland wl-c
   libxkbcommon-dev)
 # The second line is a headless sway session: compositor, screenshot portal, and the
 # tools that read its screen and type into it; the third a headless GNOME Shell session
-# (its screenshot portal, and gsettings for its wallpaper).
+# (its screenshot portal, and gsettings for its wallpaper); the last two a headless KWin
+# session with KDE's portal (a Qt 5 program: its Wayland plugin and the QML it loads),
+# kglobalaccel, and the tool that makes KWin read desktop entries.
 test_packages=(xvfb xauth xdotool xclip x11-xserver-utils x11-utils xcompmgr trayer openbox
   dbus-daemon dbus-bin desktop-file-utils appstream clang-format
   sway xdg-desktop-portal xdg-desktop-portal-wlr xdg-desktop-portal-gtk pipewire grim wtype
-  gnome-shell xdg-desktop-portal-gnome libglib2.0-bin)
+  gnome-shell xdg-desktop-portal-gnome libglib2.0-bin
+  kwin-wayland xdg-desktop-portal-kde libkf5globalaccel-bin libkf5service-bin qtwayland5 swaybg
+  qml-module-qtquick-controls2 qml-module-qtquick-layouts qml-module-org-kde-kirigami2
+  qml-module-qtquick2 qml-module-qtquick-window2)
 
 wanted=("${build_packages[@]}")
 if [ "${1:-build}" = test ]; then

@@ -2,9 +2,10 @@
 # Runs a test inside a fresh headless Wayland session of one desktop, on one 1920x1080
 # output, with its own session bus, PipeWire and the desktop's screenshot portal:
 #   sway   wlroots, read back with grim;
-#   gnome  GNOME Shell, with a private system bus (its login-manager code needs one).
+#   gnome  GNOME Shell, with a private system bus (its login-manager code needs one);
+#   kde    KWin, with KDE's portal and kglobalaccel.
 #
-# Usage: wayland_session.sh sway|gnome TEST [FILE…] [-- TEST-ARGUMENT…]
+# Usage: wayland_session.sh sway|gnome|kde TEST [FILE…] [-- TEST-ARGUMENT…]
 # TEST and the FILEs (the programs it drives) are copied where the session's user can
 # read them; the test finds each FILE through an environment variable named after it
 # (kestrova → KESTROVA, virtual_pointer → VIRTUAL_POINTER). The desktops refuse to run
@@ -77,6 +78,31 @@ start_gnome() {
   backends=(gnome gtk)
 }
 
+start_kde() { # test program
+  # The packaged kwin_wayland carries a file capability that exec refuses in containers.
+  cp /usr/bin/kwin_wayland "$HOME/kwin_wayland"
+  export XDG_CURRENT_DESKTOP=KDE KDE_FULL_SESSION=true KDE_SESSION_VERSION=5
+  # KWin lets a program take screenshots through it when an installed desktop entry
+  # names the program and the interface: kestrova, and the test that reads the screen.
+  mkdir -p "$HOME/.local/share/applications"
+  local program
+  for program in "$KESTROVA" "$1"; do
+    printf '[Desktop Entry]\nType=Application\nName=%s\nExec=%s\n%s\n' \
+      "$(basename "$program")" "$program" \
+      'X-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2' \
+      >"$HOME/.local/share/applications/$(basename "$program").desktop"
+  done
+  kbuildsycoca5 >/dev/null 2>&1
+  "$HOME/kwin_wayland" --virtual --width 1920 --height 1080 --no-lockscreen \
+    --socket wayland-0 >"$HOME/compositor.log" 2>&1 &
+  children+=($!)
+  WAYLAND_DISPLAY=$(wait_for_socket "$HOME/compositor.log")
+  # The KDE portal is a Qt 5 program, which would look for an X server otherwise.
+  export WAYLAND_DISPLAY QT_QPA_PLATFORM=wayland
+  dbus-update-activation-environment QT_QPA_PLATFORM
+  backends=(kde)
+}
+
 if [ "${1:-}" = --inside ]; then
   shift
   desktop=$1
@@ -88,7 +114,7 @@ if [ "${1:-}" = --inside ]; then
   }
   trap cleanup EXIT
   export XDG_SESSION_TYPE=wayland
-  "start_$desktop"
+  "start_$desktop" "$1"
   # Only the backends this desktop uses (its own, and GTK's for the rest): with other
   # desktops' installed, the portal may try theirs first (KDE's aborts without its own
   # session).
