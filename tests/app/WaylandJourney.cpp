@@ -28,6 +28,20 @@ QImage wallpaper(QSize size, quint32 seed) {
     return image;
 }
 
+QImage settledScreen(const std::function<QImage()>& read, QPoint probe) {
+    QImage last;
+    const bool settled = waitUntil(
+        [&] {
+            const QImage now = read();
+            const bool same =
+                !now.isNull() && now == last && now.pixel(probe) != now.pixel(probe + QPoint(1, 0));
+            last = now;
+            return same;
+        },
+        20000);
+    return settled ? last : QImage();
+}
+
 qint64 pixelsNotDimmed(const QImage& shown, const QImage& reference, double tolerance,
                        int cursorSize) {
     if (shown.size() != reference.size())

@@ -12,6 +12,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 namespace kestrova::test {
 
 // Desktops and their portals can be slow to start: a minute before giving up.
@@ -19,6 +21,11 @@ int runSlowly(const QString& program, const QStringList& arguments, QByteArray* 
 
 // A desktop-like picture: blocks of colour with fine noise, no two neighbours alike.
 QImage wallpaper(QSize size, quint32 seed);
+
+// Reads the screen with `read` until two reads in a row agree and show a picture's
+// noise at `probe` (two neighbours unlike): a wallpaper put up has then been drawn.
+// Returns that screen, or a null image after 20 s.
+QImage settledScreen(const std::function<QImage()>& read, QPoint probe = {5, 500});
 
 // How many pixels of `shown` are not `reference` dimmed by the overlay's 35 % black,
 // within `tolerance`, leaving out the bottom-right square of `cursorSize` (where tests

@@ -210,16 +210,8 @@ private slots:
                            QLatin1String(key), value}),
                 0);
         STEP(moveTo({1900, 1060}));
-        // Shown when two reads in a row agree and show the picture's noise.
-        QVERIFY(waitUntil(
-            [&] {
-                const QImage now = screen();
-                const bool settled =
-                    !now.isNull() && now == m_desktop && now.pixel(5, 500) != now.pixel(6, 500);
-                m_desktop = now;
-                return settled;
-            },
-            20000));
+        m_desktop = settledScreen([&] { return screen(); });
+        QVERIFY(!m_desktop.isNull());
 
         m_shots = QDir::home().filePath(QStringLiteral("shots"));
         const QString failure = startInstance(m_instance, m_shots);

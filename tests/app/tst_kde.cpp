@@ -95,16 +95,8 @@ private slots:
         m_background.start(
             QStringLiteral("swaybg"),
             {QStringLiteral("-i"), picture, QStringLiteral("-m"), QStringLiteral("center")});
-        // Shown when two reads in a row agree and show the picture's noise.
-        QVERIFY(waitUntil(
-            [&] {
-                const QImage now = screen();
-                const bool settled =
-                    !now.isNull() && now == m_desktop && now.pixel(5, 500) != now.pixel(6, 500);
-                m_desktop = now;
-                return settled;
-            },
-            20000));
+        m_desktop = settledScreen([&] { return screen(); });
+        QVERIFY(!m_desktop.isNull());
         const QString failure =
             startInstance(m_instance, QDir::home().filePath(QStringLiteral("shots")));
         QVERIFY2(failure.isEmpty(), qPrintable(failure));
