@@ -2,9 +2,11 @@
 
 #include "TestSupport.h"
 
+#include <QDBusConnection>
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QTest>
 
 #include <cmath>
 
@@ -136,6 +138,77 @@ QByteArray quitInstance(QProcess& instance) {
     if (!instance.waitForFinished(10000))
         instance.kill();
     return instance.readAllStandardError();
+}
+
+QDBusMessage call(const QString& service, const QString& path, const QString& interface,
+                  const QString& method, const QVariantList& arguments) {
+    QDBusMessage message = QDBusMessage::createMethodCall(service, path, interface, method);
+    message.setArguments(arguments);
+    return QDBusConnection::sessionBus().call(message, QDBus::Block, 30000);
+}
+
+QString SeatInput::start() {
+    m_process.start(QString::fromLocal8Bit(qgetenv("SEAT_INPUT")), {});
+    if (!m_process.waitForStarted(5000))
+        return QStringLiteral("seat_input did not start");
+    while (!m_process.canReadLine() && m_process.waitForReadyRead(5000)) {
+    }
+    if (m_process.readLine().trimmed() != "ready")
+        return QString::fromLocal8Bit(m_process.readAllStandardError());
+    return {};
+}
+
+// The device leaves the seat when its commands end.
+SeatInput::~SeatInput() {
+    m_process.closeWriteChannel();
+    if (!m_process.waitForFinished(5000))
+        m_process.kill();
+}
+
+bool SeatInput::send(const QString& command) {
+    m_process.write(command.toUtf8() + '\n');
+    while (!m_process.canReadLine()) {
+        if (!m_process.waitForReadyRead(5000))
+            return false;
+    }
+    return m_process.readLine().trimmed() == "ok";
+}
+
+bool SeatInput::moveTo(QPoint at, QSize layout) {
+    return send(QStringLiteral("move %1 %2 %3 %4")
+                    .arg(at.x())
+                    .arg(at.y())
+                    .arg(layout.width())
+                    .arg(layout.height()));
+}
+
+// Like a hand: a pause before the button goes down, and the way there in steps.
+bool SeatInput::drag(QPoint from, QPoint to, QSize layout) {
+    if (!moveTo(from, layout))
+        return false;
+    QTest::qWait(50);
+    if (!send(QStringLiteral("press")))
+        return false;
+    for (int step = 1; step <= 5; ++step) {
+        if (!moveTo(from + (to - from) * step / 5, layout))
+            return false;
+        QTest::qWait(30);
+    }
+    return send(QStringLiteral("release"));
+}
+
+bool SeatInput::click(QPoint at, QSize layout) {
+    if (!moveTo(at, layout))
+        return false;
+    QTest::qWait(100);
+    return send(QStringLiteral("press")) && send(QStringLiteral("release"));
+}
+
+bool SeatInput::keys(const QList<int>& codes) {
+    QString command = QStringLiteral("key");
+    for (int code : codes)
+        command += u' ' + QString::number(code);
+    return send(command);
 }
 
 } // namespace kestrova::test

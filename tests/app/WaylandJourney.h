@@ -5,6 +5,7 @@
 // buttons are, and the kestrova instance they drive.
 
 #include <QByteArray>
+#include <QDBusMessage>
 #include <QImage>
 #include <QPoint>
 #include <QProcess>
@@ -49,5 +50,27 @@ QString waitForScreenshot(const QString& folder);
 QString startInstance(QProcess& instance, const QString& shots);
 // Asks the instance to quit; returns what it wrote on standard error.
 QByteArray quitInstance(QProcess& instance);
+
+// A method call on the session bus; desktops' services may take their time.
+QDBusMessage call(const QString& service, const QString& path, const QString& interface,
+                  const QString& method, const QVariantList& arguments = {});
+
+// The seat_input program named by $SEAT_INPUT: a mouse on the compositor's seat, and on
+// KWin a keyboard too. Positions are points of a `layout`-sized desktop.
+class SeatInput final {
+public:
+    ~SeatInput();
+    // Empty, or what went wrong.
+    QString start();
+    bool moveTo(QPoint at, QSize layout);
+    bool drag(QPoint from, QPoint to, QSize layout);
+    bool click(QPoint at, QSize layout);
+    // Presses the keys (evdev codes) in order and releases them in reverse.
+    bool keys(const QList<int>& codes);
+
+private:
+    bool send(const QString& command);
+    QProcess m_process;
+};
 
 } // namespace kestrova::test

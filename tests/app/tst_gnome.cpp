@@ -31,13 +31,6 @@ constexpr QPoint allowButton(1115, 634);
 // compared below it.
 constexpr int belowTopBar = 40;
 
-QDBusMessage call(const QString& service, const QString& path, const QString& interface,
-                  const QString& method, const QVariantList& arguments = {}) {
-    QDBusMessage message = QDBusMessage::createMethodCall(service, path, interface, method);
-    message.setArguments(arguments);
-    return QDBusConnection::sessionBus().call(message, QDBus::Block, 30000);
-}
-
 QDBusMessage permissionStore(const QString& method, const QVariantList& arguments) {
     return call(QStringLiteral("org.freedesktop.impl.portal.PermissionStore"),
                 QStringLiteral("/org/freedesktop/impl/portal/PermissionStore"),

@@ -1,7 +1,7 @@
 // The real kestrova in a real Wayland session: headless sway, which kestrova reads
 // itself (and through the wlroots screenshot portal when told to), driven from outside
 // like a user would (a pointer device on the seat, wtype for keys) and read back with grim. Runs
-// inside wayland_session.sh, which names the programs in KESTROVA and VIRTUAL_POINTER.
+// inside wayland_session.sh, which names the programs in KESTROVA and SEAT_INPUT.
 
 #include "TestSupport.h"
 #include "WaylandJourney.h"
@@ -117,55 +117,21 @@ QImage shot(const QStringList& arguments) {
 class WaylandSessionTest final : public QObject {
     Q_OBJECT
 private:
-    QProcess m_pointer;
+    SeatInput m_input;
     QProcess m_instance;
     QString m_shots;
-    QSize m_layout;
 
-    bool point(const QString& command) {
-        m_pointer.write(command.toUtf8() + '\n');
-        while (!m_pointer.canReadLine()) {
-            if (!m_pointer.waitForReadyRead(5000))
-                return false;
-        }
-        return m_pointer.readLine().trimmed() == "ok";
-    }
-
-    bool moveTo(QPoint at) {
+    static QSize layout() {
         QRect box;
         for (const Output& o : outputs())
             box |= o.rect;
-        return point(QStringLiteral("move %1 %2 %3 %4")
-                         .arg(at.x())
-                         .arg(at.y())
-                         .arg(box.right() + 1)
-                         .arg(box.bottom() + 1));
-    }
-
-    void drag(QPoint from, QPoint to) {
-        QVERIFY(moveTo(from));
-        QTest::qWait(50);
-        QVERIFY(point(QStringLiteral("press")));
-        for (int step = 1; step <= 5; ++step) {
-            QVERIFY(moveTo(from + (to - from) * step / 5));
-            QTest::qWait(30);
-        }
-        QVERIFY(point(QStringLiteral("release")));
-    }
-
-    void click(QPoint at) {
-        QVERIFY(moveTo(at));
-        QTest::qWait(100);
-        QVERIFY(point(QStringLiteral("press")));
-        QVERIFY(point(QStringLiteral("release")));
+        return {box.right() + 1, box.bottom() + 1};
     }
 
     // Parks the cursor in the layout's last corner, away from what tests select.
     void parkCursor() {
-        QRect box;
-        for (const Output& o : outputs())
-            box |= o.rect;
-        QVERIFY(moveTo(box.bottomRight()));
+        const QSize all = layout();
+        QVERIFY(m_input.moveTo({all.width() - 1, all.height() - 1}, all));
         QTest::qWait(100);
     }
 
@@ -216,13 +182,14 @@ private:
     // file holds exactly `reference`'s pixels under it.
     void selectAndSave(const Output& output, const QRect& selection, const QImage& reference) {
         const QPoint origin = output.rect.topLeft();
-        STEP(drag(origin + selection.topLeft(), origin + selection.bottomRight() + QPoint(1, 1)));
+        QVERIFY(m_input.drag(origin + selection.topLeft(),
+                             origin + selection.bottomRight() + QPoint(1, 1), layout()));
         QVERIFY(test::waitUntil(
             [] { return windows(QStringLiteral("kestrova editor")).size() == 1; }, 10000));
         QCOMPARE(windows(QStringLiteral("kestrova editor")).constFirst().output, output.name);
         QVERIFY(windows(QStringLiteral("kestrova selection")).isEmpty());
         QTest::qWait(500);
-        STEP(click(origin + toolbarButton(selection, saveButton)));
+        QVERIFY(m_input.click(origin + toolbarButton(selection, saveButton), layout()));
         const QString file = waitForScreenshot(m_shots);
         QVERIFY2(!file.isEmpty(), "nothing was saved");
         const QImage saved = test::read(file).convertToFormat(QImage::Format_RGB32);
@@ -238,13 +205,10 @@ private:
 
 private slots:
     void initTestCase() {
-        QVERIFY2(!qgetenv("KESTROVA").isEmpty() && !qgetenv("VIRTUAL_POINTER").isEmpty(),
+        QVERIFY2(!qgetenv("KESTROVA").isEmpty() && !qgetenv("SEAT_INPUT").isEmpty(),
                  "run this test through wayland_session.sh sway");
-        m_pointer.start(QString::fromLocal8Bit(qgetenv("VIRTUAL_POINTER")), {});
-        QVERIFY(m_pointer.waitForStarted(5000));
-        while (!m_pointer.canReadLine() && m_pointer.waitForReadyRead(5000)) {
-        }
-        QCOMPARE(m_pointer.readLine().trimmed(), QByteArray("ready"));
+        const QString input = m_input.start();
+        QVERIFY2(input.isEmpty(), qPrintable(input));
 
         m_shots = QDir::home().filePath(QStringLiteral("shots"));
         STEP(setWallpaper(outputs().constFirst(), 1));

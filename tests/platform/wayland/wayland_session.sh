@@ -8,7 +8,7 @@
 # Usage: wayland_session.sh sway|gnome|kde TEST [FILE…] [-- TEST-ARGUMENT…]
 # TEST and the FILEs (the programs it drives) are copied where the session's user can
 # read them; the test finds each FILE through an environment variable named after it
-# (kestrova → KESTROVA, virtual_pointer → VIRTUAL_POINTER). The desktops refuse to run
+# (kestrova → KESTROVA, seat_input → SEAT_INPUT). The desktops refuse to run
 # as root, so as root the session runs as nobody.
 set -euo pipefail
 
@@ -82,14 +82,18 @@ start_kde() { # test program
   # The packaged kwin_wayland carries a file capability that exec refuses in containers.
   cp /usr/bin/kwin_wayland "$HOME/kwin_wayland"
   export XDG_CURRENT_DESKTOP=KDE KDE_FULL_SESSION=true KDE_SESSION_VERSION=5
-  # KWin lets a program take screenshots through it when an installed desktop entry
-  # names the program and the interface: kestrova, and the test that reads the screen.
+  # KWin lets a program take screenshots through it, or inject input, when an installed
+  # desktop entry names the program and the interface: kestrova and the test that reads
+  # the screen, and the test's input device.
   mkdir -p "$HOME/.local/share/applications"
   local program
-  for program in "$KESTROVA" "$1"; do
+  for program in "$KESTROVA" "$1" "${SEAT_INPUT:-}"; do
+    [ -n "$program" ] || continue
     printf '[Desktop Entry]\nType=Application\nName=%s\nExec=%s\n%s\n' \
       "$(basename "$program")" "$program" \
-      'X-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2' \
+      "$([ "$program" = "${SEAT_INPUT:-}" ] &&
+        echo X-KDE-Wayland-Interfaces=org_kde_kwin_fake_input ||
+        echo X-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2)" \
       >"$HOME/.local/share/applications/$(basename "$program").desktop"
   done
   kbuildsycoca5 >/dev/null 2>&1
