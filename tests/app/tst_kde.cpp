@@ -137,6 +137,7 @@ private slots:
 
     // Through KWin's own service: no portal file, no pointer painted in.
     void commandLineScreenshotsAreKWinsPixels() {
+        QVERIFY(m_input.moveTo({960, 540}, layout));
         QByteArray png;
         QCOMPARE(
             runSlowly(QString::fromLocal8Bit(qgetenv("KESTROVA")),

@@ -1,6 +1,7 @@
 #include "KWinCaptureBackend.h"
 
 #include "CaptureError.h"
+#include "ImageBuffer.h"
 
 #include <QDBusArgument>
 #include <QDBusError>
@@ -19,6 +20,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 
 namespace kestrova {
 
@@ -40,26 +42,6 @@ QVariantMap resultsOf(const QDBusMessage& reply) {
                                        : qdbus_cast<QVariantMap>(reply.arguments().constFirst());
 }
 
-// The picture the answer describes, from the pipe's bytes; null when they do not fit.
-QImage pictureOf(const QVariantMap& results, const QByteArray& bytes) {
-    if (results.value(QStringLiteral("type")).toString() != QLatin1String("raw"))
-        return {};
-    const int width = results.value(QStringLiteral("width")).toInt();
-    const int height = results.value(QStringLiteral("height")).toInt();
-    const int stride = results.value(QStringLiteral("stride")).toInt();
-    const int format = results.value(QStringLiteral("format")).toInt();
-    if (width <= 0 || height <= 0 || format <= int(QImage::Format_Invalid) ||
-        format >= int(QImage::NImageFormats) || stride <= 0 ||
-        qint64(stride) * height > bytes.size())
-        return {};
-    const QImage view(reinterpret_cast<const uchar*>(bytes.constData()), width, height, stride,
-                      QImage::Format(format));
-    if (stride < view.bytesPerLine())
-        return {};
-    // Opaque, in the format the overlay paints fastest.
-    return view.convertToFormat(QImage::Format_RGB32);
-}
-
 struct Shot {
     QDBusPendingCall call;
     int pipe = -1;
@@ -71,12 +53,13 @@ struct Shot {
 // writing end is still held with the call: it is read until the answer's size.
 struct Received {
     QDBusMessage reply;
-    QByteArray bytes;
+    ImageBuffer::Bytes bytes; // in memory that can take huge pages: it may become the still
+    qsizetype size = 0;
 };
 
 Received receive(const Shot& shot, std::chrono::milliseconds limit) {
     Received received;
-    qsizetype have = 0;
+    qsizetype capacity = 0;
     const auto deadline = std::chrono::steady_clock::now() + limit;
     qsizetype wanted = -1;
     bool open = true;
@@ -90,27 +73,66 @@ Received receive(const Shot& shot, std::chrono::milliseconds limit) {
             wanted = qsizetype(results.value(QStringLiteral("stride")).toLongLong()) *
                      results.value(QStringLiteral("height")).toLongLong();
         }
-        if (wanted >= 0 && (have >= wanted || !open)) {
-            received.bytes.truncate(have);
+        if (wanted >= 0 && (received.size >= wanted || !open))
             return received;
-        }
         pollfd ready{shot.pipe, POLLIN, 0};
         if (!open || ::poll(&ready, 1, 5) <= 0)
             continue;
-        // Straight into the picture's bytes, which grow only if KWin sends more than
+        // Straight into the picture's bytes, which move only if KWin sends more than
         // the screen's size.
-        if (received.bytes.size() - have < (1 << 16))
-            received.bytes.resize(std::max(shot.expected, have + (1 << 20)));
-        const ssize_t n = ::read(shot.pipe, received.bytes.data() + have,
-                                 std::size_t(received.bytes.size() - have));
+        if (capacity - received.size < (1 << 16)) {
+            const qsizetype grown = std::max(shot.expected, received.size + (1 << 20));
+            ImageBuffer::Bytes bigger = ImageBuffer::bytes(std::size_t(grown));
+            if (!bigger)
+                break;
+            if (received.size > 0)
+                std::memcpy(bigger.get(), received.bytes.get(), std::size_t(received.size));
+            received.bytes = std::move(bigger);
+            capacity = grown;
+        }
+        const ssize_t n = ::read(shot.pipe, received.bytes.get() + received.size,
+                                 std::size_t(capacity - received.size));
         if (n > 0)
-            have += n;
+            received.size += n;
         else if (n == 0 || errno != EINTR)
             open = false; // everything written is in
     }
     received.reply = QDBusMessage::createError(QDBusError::NoReply,
                                                QStringLiteral("KWin did not answer in time"));
     return received;
+}
+
+// The picture the answer describes, from the pipe's bytes; null when they do not fit.
+QImage pictureOf(const QVariantMap& results, Received& received) {
+    if (results.value(QStringLiteral("type")).toString() != QLatin1String("raw"))
+        return {};
+    const int width = results.value(QStringLiteral("width")).toInt();
+    const int height = results.value(QStringLiteral("height")).toInt();
+    const int stride = results.value(QStringLiteral("stride")).toInt();
+    const int format = results.value(QStringLiteral("format")).toInt();
+    if (width <= 0 || height <= 0 || format <= int(QImage::Format_Invalid) ||
+        format >= int(QImage::NImageFormats) || stride <= 0 ||
+        qint64(stride) * height > received.size)
+        return {};
+    uchar* bytes = received.bytes.get();
+    const QImage view(bytes, width, height, stride, QImage::Format(format));
+    if (stride < view.bytesPerLine())
+        return {};
+    // Opaque, in the format the overlay paints fastest. KWin sends ARGB32, which is that
+    // once every pixel's alpha says opaque: made so where the bytes lie, which become
+    // the still, instead of copied into another screen's worth of fresh memory.
+    if ((format == QImage::Format_ARGB32 || format == QImage::Format_RGB32) && stride % 4 == 0) {
+        for (int y = 0; y < height; ++y) {
+            auto* row = reinterpret_cast<std::uint32_t*>(bytes + qsizetype(y) * stride);
+            for (int x = 0; x < width; ++x)
+                row[x] |= 0xff000000u;
+        }
+        uchar* owned = received.bytes.release();
+        return QImage(
+            owned, width, height, stride, QImage::Format_RGB32,
+            [](void* data) { ImageBuffer::Free()(static_cast<std::uint8_t*>(data)); }, owned);
+    }
+    return view.convertToFormat(QImage::Format_RGB32);
 }
 
 } // namespace
@@ -166,7 +188,7 @@ KWinCaptureBackend::grabStills(const std::vector<ScreenInfo>& screens) {
         std::vector<QImage> stills;
         std::optional<Error> failure;
         for (const Shot& shot : shots) {
-            const Received received = receive(shot, std::chrono::seconds(10));
+            Received received = receive(shot, std::chrono::seconds(10));
             ::close(shot.pipe);
             if (received.reply.type() != QDBusMessage::ReplyMessage) {
                 if (isRefusal(QDBusError(received.reply))) {
@@ -178,7 +200,7 @@ KWinCaptureBackend::grabStills(const std::vector<ScreenInfo>& screens) {
                 stills.emplace_back();
                 continue;
             }
-            stills.push_back(pictureOf(resultsOf(received.reply), received.bytes));
+            stills.push_back(pictureOf(resultsOf(received.reply), received));
         }
         if (failure && std::all_of(stills.begin(), stills.end(),
                                    [](const QImage& still) { return still.isNull(); }))

@@ -105,8 +105,8 @@ private slots:
         // pixel layout), and a screen KWin does not know.
         m_kwin.refuses = false;
         m_kwin.screens = {
-            {QStringLiteral("DP-1"), test::noise(QSize(1920, 1080), 1)
-                                         .convertToFormat(QImage::Format_ARGB32_Premultiplied)},
+            {QStringLiteral("DP-1"),
+             test::noise(QSize(1920, 1080), 1).convertToFormat(QImage::Format_ARGB32)},
             {QStringLiteral("DP-2"),
              test::noise(QSize(2560, 1440), 2).convertToFormat(QImage::Format_RGBA8888)}};
         const std::vector<ScreenInfo> screens{
