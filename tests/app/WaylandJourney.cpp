@@ -86,7 +86,7 @@ QPoint toolbarButton(const QRect& selection, int index) {
     return {barX + xs[index] + 15, barY + 7 + 15};
 }
 
-QString waitForScreenshot(const QString& folder) {
+QImage takeScreenshot(const QString& folder) {
     QString found;
     waitUntil(
         [&] {
@@ -98,7 +98,22 @@ QString waitForScreenshot(const QString& folder) {
             return true;
         },
         15000);
-    return found;
+    if (found.isEmpty())
+        return {};
+    const QImage image = read(found).convertToFormat(QImage::Format_RGB32);
+    QFile::remove(found);
+    return image;
+}
+
+QImage pastedImage() {
+    QByteArray png;
+    waitUntil(
+        [&] {
+            return runSlowly(QStringLiteral("wl-paste"),
+                             {QStringLiteral("--type"), QStringLiteral("image/png")}, &png) == 0;
+        },
+        5000);
+    return decode(png).convertToFormat(QImage::Format_RGB32);
 }
 
 QString startInstance(QProcess& instance, const QString& shots) {

@@ -42,8 +42,12 @@ QPoint toolbarButton(const QRect& selection, int index);
 constexpr int copyButton = 8;
 constexpr int saveButton = 9;
 
-// The first PNG file to appear in `folder` within 15 s; empty if none did.
-QString waitForScreenshot(const QString& folder);
+// The first PNG file to appear in `folder` within 15 s, read as RGB32, and the file
+// removed; a null image if none appeared.
+QImage takeScreenshot(const QString& folder);
+// The clipboard's PNG (read with wl-paste, waiting up to 5 s for one), as RGB32; a null
+// image if there is none.
+QImage pastedImage();
 
 // Starts the kestrova named by $KESTROVA as the session's instance, saving into
 // `shots`, and waits until it takes commands. Returns an empty string, or what went wrong.
