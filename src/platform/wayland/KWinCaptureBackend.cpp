@@ -79,9 +79,10 @@ Received receive(const Shot& shot, std::chrono::milliseconds limit) {
         if (!open || ::poll(&ready, 1, 5) <= 0)
             continue;
         // Straight into the picture's bytes, which move only if KWin sends more than
-        // the screen's size.
-        if (capacity - received.size < (1 << 16)) {
-            const qsizetype grown = std::max(shot.expected, received.size + (1 << 20));
+        // the screen's size: room to spare, so that the end of the pipe is read without
+        // another screen's worth of memory.
+        if (received.size == capacity) {
+            const qsizetype grown = capacity == 0 ? shot.expected + (1 << 16) : capacity * 2;
             ImageBuffer::Bytes bigger = ImageBuffer::bytes(std::size_t(grown));
             if (!bigger)
                 break;

@@ -102,7 +102,8 @@ private slots:
 
     void eachScreenComesInItsOwnPixels() {
         // A 1080p screen beside one at scale 2, each as KWin keeps it (one in another
-        // pixel layout), and a screen KWin does not know.
+        // pixel layout), and a screen KWin does not know. The first has just changed its
+        // mode: KWin sends more pixels than kestrova thinks it has.
         m_kwin.refuses = false;
         m_kwin.screens = {
             {QStringLiteral("DP-1"),
@@ -110,9 +111,9 @@ private slots:
             {QStringLiteral("DP-2"),
              test::noise(QSize(2560, 1440), 2).convertToFormat(QImage::Format_RGBA8888)}};
         const std::vector<ScreenInfo> screens{
-            {QStringLiteral("DP-1"), QRect(0, 0, 1920, 1080), 1},
-            {QStringLiteral("DP-2"), QRect(1920, 0, 1280, 720), 2},
-            {QStringLiteral("HDMI-1"), QRect(3200, 0, 800, 600), 1}};
+            {QStringLiteral("DP-1"), QRect(0, 0, 1280, 720), 1},
+            {QStringLiteral("DP-2"), QRect(1280, 0, 1280, 720), 2},
+            {QStringLiteral("HDMI-1"), QRect(2560, 0, 800, 600), 1}};
         auto standIn = std::make_shared<StandIn>();
         KWinCaptureBackend backend(standIn, m_bus->connect(QStringLiteral("kestrova")));
         const Expected<std::vector<QImage>> stills = ask(backend, screens);
