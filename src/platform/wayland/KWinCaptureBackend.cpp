@@ -84,8 +84,11 @@ Received receive(const Shot& shot, std::chrono::milliseconds limit) {
         if (received.size == capacity) {
             const qsizetype grown = capacity == 0 ? shot.expected + (1 << 16) : capacity * 2;
             ImageBuffer::Bytes bigger = ImageBuffer::bytes(std::size_t(grown));
-            if (!bigger)
-                break;
+            if (!bigger) {
+                received.reply = QDBusMessage::createError(
+                    QDBusError::NoMemory, QStringLiteral("no memory for the picture"));
+                return received;
+            }
             if (received.size > 0)
                 std::memcpy(bigger.get(), received.bytes.get(), std::size_t(received.size));
             received.bytes = std::move(bigger);
@@ -196,8 +199,11 @@ KWinCaptureBackend::grabStills(const std::vector<ScreenInfo>& screens) {
                     outcome.refused = true;
                     return outcome;
                 }
-                failure = Error{QStringLiteral("KWin could not take the screenshot: %1")
-                                    .arg(received.reply.errorMessage())};
+                failure = QDBusError(received.reply).type() == QDBusError::NoMemory
+                              ? Error{QStringLiteral("There is not enough memory for the "
+                                                     "screen's picture.")}
+                              : Error{QStringLiteral("KWin could not take the screenshot: %1")
+                                          .arg(received.reply.errorMessage())};
                 stills.emplace_back();
                 continue;
             }
