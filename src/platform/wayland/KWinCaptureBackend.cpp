@@ -118,23 +118,20 @@ QImage pictureOf(const QVariantMap& results, Received& received) {
         format >= int(QImage::NImageFormats) || stride <= 0 ||
         qint64(stride) * height > received.size)
         return {};
-    uchar* bytes = received.bytes.get();
-    const QImage view(bytes, width, height, stride, QImage::Format(format));
+    const QImage view(received.bytes.get(), width, height, stride, QImage::Format(format));
     if (stride < view.bytesPerLine())
         return {};
-    // Opaque, in the format the overlay paints fastest. KWin sends ARGB32, which is that
-    // once every pixel's alpha says opaque: made so where the bytes lie, which become
-    // the still, instead of copied into another screen's worth of fresh memory.
-    if ((format == QImage::Format_ARGB32 || format == QImage::Format_RGB32) && stride % 4 == 0) {
-        for (int y = 0; y < height; ++y) {
-            auto* row = reinterpret_cast<std::uint32_t*>(bytes + qsizetype(y) * stride);
-            for (int x = 0; x < width; ++x)
-                row[x] |= 0xff000000u;
-        }
+    // Opaque, in the format the overlay paints fastest. KWin sends packed ARGB32, which
+    // is that once every pixel's alpha says opaque: made so where the bytes lie, which
+    // become the still, instead of copied into another screen's worth of fresh memory.
+    if ((format == QImage::Format_ARGB32 || format == QImage::Format_RGB32) &&
+        stride == view.bytesPerLine()) {
         uchar* owned = received.bytes.release();
-        return QImage(
+        QImage still(
             owned, width, height, stride, QImage::Format_RGB32,
             [](void* data) { ImageBuffer::Free()(static_cast<std::uint8_t*>(data)); }, owned);
+        ImageBuffer::putOpaqueRows(still, 0, reinterpret_cast<const std::uint32_t*>(owned), height);
+        return still;
     }
     return view.convertToFormat(QImage::Format_RGB32);
 }
