@@ -44,6 +44,15 @@ QImage settledScreen(const std::function<QImage()>& read, QPoint probe) {
     return settled ? last : QImage();
 }
 
+bool editorShows(const std::function<QImage()>& read, const QImage& desktop,
+                 const QRect& selection) {
+    const QRect inside = selection.adjusted(8, 8, -8, -8);
+    if (!waitUntil([&] { return read().copy(inside) == desktop.copy(inside); }, 10000))
+        return false;
+    QTest::qWait(300);
+    return true;
+}
+
 qint64 pixelsNotDimmed(const QImage& shown, const QImage& reference, double tolerance,
                        int cursorSize) {
     if (shown.size() != reference.size())

@@ -28,6 +28,11 @@ QImage wallpaper(QSize size, quint32 seed);
 // Returns that screen, or a null image after 20 s.
 QImage settledScreen(const std::function<QImage()>& read, QPoint probe = {5, 500});
 
+// Waits until `read` shows the editor over `desktop`: `selection` undimmed inside the
+// frame and handles on its edges; then a moment more for the editor to take input.
+bool editorShows(const std::function<QImage()>& read, const QImage& desktop,
+                 const QRect& selection);
+
 // How many pixels of `shown` are not `reference` dimmed by the overlay's 35 % black,
 // within `tolerance`, leaving out the bottom-right square of `cursorSize` (where tests
 // park a pointer the compositor draws into its pictures).

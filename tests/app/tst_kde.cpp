@@ -100,12 +100,7 @@ private:
 
     void select(const QRect& selection) {
         QVERIFY(m_input.drag(selection.topLeft(), selection.bottomRight() + QPoint(1, 1), layout));
-        // The editor shows the selection undimmed, inside the frame and handles on its edges.
-        const QRect inside = selection.adjusted(8, 8, -8, -8);
-        QVERIFY(waitUntil(
-            [&] { return pixelsDiffering(screen().copy(inside), m_desktop.copy(inside), 0) == 0; },
-            10000));
-        QTest::qWait(300);
+        QVERIFY(editorShows([&] { return screen(); }, m_desktop, selection));
     }
 
 private slots:
