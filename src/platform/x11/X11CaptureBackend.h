@@ -2,14 +2,13 @@
 
 #include "CaptureBackend.h"
 #include "ImageRecycler.h"
+#include "X11ScreenReader.h"
 
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
-
-struct xcb_connection_t;
 
 namespace kestrova {
 
@@ -38,23 +37,12 @@ public:
     bool sharesMemory() const;
 
 private:
-    // The small shared memory segment screens pass through, kept for good.
-    struct Segment;
-
-    X11CaptureBackend(xcb_connection_t* connection, int screenNumber);
-    Segment* sharedSegment();
+    explicit X11CaptureBackend(std::unique_ptr<X11ScreenReader> reader);
     Expected<QImage> grabInto(const QRect& nativeRect,
                               const std::function<QImage(QSize, QImage::Format)>& make);
-    Expected<QRect> checkArea(const QRect& nativeRect) const;
-    [[nodiscard]] Status readInStrips(const Segment& segment, const QRect& area,
-                                      const RowSink& sink);
-    [[nodiscard]] Status readPlain(const QRect& area, const RowSink& sink);
 
     mutable std::mutex m_mutex;
-    xcb_connection_t* m_connection;
-    int m_screenNumber;
-    bool m_hasShm = false;
-    std::unique_ptr<Segment> m_segment;
+    std::unique_ptr<X11ScreenReader> m_reader;
     std::uint32_t m_gc = 0;
     std::uint32_t m_rootDepthWindow = 0; // the last window found to have the root's depth
     // The last captures' memory, for the next capture until kestrova falls idle.
