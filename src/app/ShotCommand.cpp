@@ -4,28 +4,25 @@
 #include "CaptureError.h"
 #include "CaptureService.h"
 #include "ClipboardImage.h"
-#include "PngWriter.h"
+#include "PngStream.h"
+#include "ScreenMosaic.h"
 #include "ScreenshotEncoder.h"
 #include "ScreenshotWriter.h"
 #include "Settings.h"
+#include "ShotOutput.h"
 #include "ShotTarget.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QCursor>
 #include <QEventLoop>
-#include <QFileInfo>
 #include <QFutureWatcher>
 #include <QProcess>
-#include <QSaveFile>
 #include <QScreen>
 
-#include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <thread>
 
 #include <fcntl.h>
@@ -37,39 +34,7 @@ namespace kestrova {
 namespace {
 
 int fail(int status, const QString& why) {
-    std::fprintf(stderr, "kestrova: %s\n", qPrintable(why));
-    std::fflush(stderr);
-    return status;
-}
-
-// The picture is complete and where it was asked to go. Tearing Qt down would finish
-// nothing, only cost time a key binding or script waits for (~8 ms; it even reads the
-// font configuration in order to let it go).
-[[noreturn]] void endNow(int status) {
-    std::fflush(stdout);
-    std::fflush(stderr);
-    std::_Exit(status);
-}
-
-std::optional<ImageFormat> formatOf(const QString& path) {
-    const QString suffix = QFileInfo(path).suffix().toLower();
-    return imageFormatFromRaw(suffix == QLatin1String("jpeg") ? QStringLiteral("jpg") : suffix);
-}
-
-// Every byte to a descriptor, through short writes and interruptions.
-bool writeAll(int fd, const QByteArray& bytes) {
-    const char* at = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, at, std::size_t(left));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        at += n;
-        left -= n;
-    }
-    return true;
+    return ShotOutput::fail(status, why);
 }
 
 // The screens' stills, waiting for a backend that answers later (a desktop portal).
@@ -96,37 +61,18 @@ Expected<QImage> stamped(Expected<QImage> image) {
     return image;
 }
 
-// Where a plan of one screen lies in the display's own pixels.
-QRect nativeArea(const std::vector<ScreenInfo>& screens, const ShotTarget::Plan& plan) {
-    const ScreenInfo& screen = screens[plan.screens.front()];
-    const QRect pixels = plan.localRect ? CaptureService::pixelRect(screen, *plan.localRect)
-                                        : QRect(QPoint(0, 0), screen.pixelSize());
-    return pixels.translated(screen.nativeRect().topLeft());
-}
-
 // The pixels the plan asks for, at each screen's full resolution.
 Expected<QImage> take(CaptureBackend& backend, const std::vector<ScreenInfo>& screens,
                       const ShotTarget::Plan& plan) {
-    if (plan.screens.size() == 1) {
-        // Straight from the display where it reads areas on demand (X11): only the part
-        // that is wanted.
-        if (Expected<QImage> direct = backend.grabOnce(nativeArea(screens, plan)))
-            return stamped(std::move(direct));
-    }
-    if (plan.screens.size() > 1) {
-        // On X11 the screens share one pixel space: the area they span, read at once,
-        // keeps every screen's own pixels.
-        QRect span;
-        for (const std::size_t i : plan.screens)
-            span = span.united(screens[i].nativeRect());
-        if (Expected<QImage> direct = backend.grabOnce(span))
-            return stamped(std::move(direct));
-    }
+    // Straight from the display where it reads areas on demand (X11): only the part
+    // that is wanted, or the area the screens span, which keeps every screen's pixels.
+    if (Expected<QImage> direct = backend.grabOnce(plan.nativeArea(screens)))
+        return stamped(std::move(direct));
     Expected<std::vector<QImage>> stills = stillsOf(backend, screens);
     if (!stills)
         return stills.error();
     if (plan.screens.size() > 1)
-        return ShotTarget::compose(screens, stills.value());
+        return ScreenMosaic::compose(screens, stills.value());
     const std::size_t i = plan.screens.front();
     const QImage still = i < stills.value().size() ? stills.value()[i] : QImage();
     if (still.isNull())
@@ -142,18 +88,14 @@ Expected<QImage> take(CaptureBackend& backend, const std::vector<ScreenInfo>& sc
 std::optional<Expected<QByteArray>> streamPng(CaptureBackend& backend,
                                               const std::vector<ScreenInfo>& screens,
                                               const ShotTarget::Plan& plan) {
-    const QRect area = nativeArea(screens, plan);
-    PngWriter::Stream png(area.size());
-    bool begun = false;
-    const Status failed = backend.streamOnce(area, [&](const std::uint32_t* rows, int count) {
-        begun = true;
-        png.add(rows, count);
-    });
-    if (failed && !begun)
+    const QRect area = plan.nativeArea(screens);
+    PngStream::Encoded png =
+        PngStream::encodeWhileRead(area.size(), [&](const CaptureBackend::RowSink& sink) {
+            return backend.streamOnce(area, sink);
+        });
+    if (!png.file && !png.anyRow)
         return std::nullopt;
-    if (failed)
-        return *failed;
-    return png.finish();
+    return std::move(png.file);
 }
 
 // On X11 the clipboard belongs to a running program: a process of its own serves it
@@ -198,27 +140,12 @@ int ShotCommand::run(int& argc, char** argv, const Options& options) {
         target = ShotTarget::screen(options.screen.value_or(QString()));
     }
 
-    ImageFormat format = ImageFormat::png;
-    std::optional<QSaveFile> file;
-    const bool toStdout = options.output == QLatin1String("-");
-    if (toStdout && ::isatty(STDOUT_FILENO))
-        return fail(badOutput, QStringLiteral("standard output is a terminal; redirect it to a "
-                                              "file or a program, or use --output FILE"));
-    if (options.output && !toStdout) {
-        const std::optional<ImageFormat> chosen = formatOf(*options.output);
-        if (!chosen)
-            return fail(badOutput, QStringLiteral("can't tell the image type of '%1': end the "
-                                                  "name in .png, .jpg or .jpeg")
-                                       .arg(*options.output));
-        format = *chosen;
-        // Opened now: a folder that is missing or cannot take the file fails before the
-        // capture. The picture replaces the file in one step when it is complete.
-        file.emplace(*options.output);
-        if (!file->open(QIODevice::WriteOnly))
-            return fail(
-                badOutput,
-                QStringLiteral("can't write '%1': %2").arg(*options.output, file->errorString()));
+    std::optional<ShotOutput> output;
+    if (options.output) {
+        if (const std::optional<QString> why = output.emplace().open(*options.output))
+            return fail(badOutput, *why);
     }
+    const ImageFormat format = output ? output->format() : ImageFormat::png;
 
     Backends::choosePlatform();
     if (!Backends::displayReachable())
@@ -281,7 +208,7 @@ int ShotCommand::run(int& argc, char** argv, const Options& options) {
             return captureFailure(shot.error());
     }
 
-    if (!options.output && !options.clipboard) {
+    if (!output && !options.clipboard) {
         // Into the save folder, under a new name, exactly as the editor's Save.
         Settings& settings = Settings::shared();
         const Expected<QString> saved = ScreenshotWriter::save(
@@ -291,7 +218,7 @@ int ShotCommand::run(int& argc, char** argv, const Options& options) {
             return finish(fail(badOutput, saved.error().description));
         if (options.verbose)
             std::fprintf(stderr, "%s\n", qPrintable(saved.value()));
-        endNow(finish(success));
+        ShotOutput::endNow(finish(success));
     }
     const Expected<QByteArray> bytes =
         streamed ? *streamed : ScreenshotEncoder::encode(shot.value(), format);
@@ -303,13 +230,11 @@ int ShotCommand::run(int& argc, char** argv, const Options& options) {
         return finish(success);
     };
 
-    if (toStdout) {
-        std::signal(SIGPIPE, SIG_IGN); // a reader that went away is an error, not a kill
-        if (!writeAll(STDOUT_FILENO, bytes.value()))
-            return finish(fail(badOutput, QStringLiteral("couldn't write the picture to "
-                                                         "standard output: %1")
-                                              .arg(QString::fromLocal8Bit(std::strerror(errno)))));
-        endNow(written(QStringLiteral("standard output")));
+    if (output) {
+        const Expected<QString> where = output->write(bytes.value());
+        if (!where)
+            return finish(fail(badOutput, where.error().description));
+        ShotOutput::endNow(written(where.value()));
     }
     if (options.clipboard && onWayland) {
         // A Wayland client may set the clipboard only while it has the keyboard focus,
@@ -327,13 +252,6 @@ int ShotCommand::run(int& argc, char** argv, const Options& options) {
                         QStringLiteral("wl-copy could not take the picture: %1")
                             .arg(QString::fromLocal8Bit(copy.readAllStandardError()).trimmed()));
         return written(QStringLiteral("the clipboard"));
-    }
-    if (file) {
-        if (file->write(bytes.value()) != bytes.value().size() || !file->commit())
-            return finish(fail(
-                badOutput,
-                QStringLiteral("can't write '%1': %2").arg(*options.output, file->errorString())));
-        endNow(written(QFileInfo(*options.output).absoluteFilePath()));
     }
     {
         ClipboardImage::offer(shot.value(), bytes.value());

@@ -58,22 +58,9 @@ QFuture<Expected<QImage>> CaptureService::captureFullDisplay(QScreen* screen) {
     });
 }
 
-QRect CaptureService::pixelRect(const ScreenInfo& screen, const QRectF& localRect) {
-    const double s = screen.scale;
-    const double screenHeight = screen.geometry.height();
-    const double w = std::abs(localRect.width());
-    const double h = std::abs(localRect.height());
-    // Points grow upwards from the screen's bottom; the capture's rows run downwards.
-    const auto px = [](double v) {
-        return static_cast<int>(std::clamp(geometry::roundAway(v), -1e9, 1e9));
-    };
-    return QRect(px(localRect.x() * s), px(s * (screenHeight - (localRect.y() + h))), px(s * w),
-                 px(s * h));
-}
-
 Expected<QImage> CaptureService::crop(const QImage& capture, const ScreenInfo& screen,
                                       const QRectF& localRect) {
-    const QRect wanted = pixelRect(screen, localRect);
+    const QRect wanted = screen.pixelRect(localRect);
     const QRect cut = wanted.intersected(capture.rect());
     if (wanted.isEmpty() || cut.isEmpty())
         return CaptureError::make(CaptureError::Kind::cropFailed);

@@ -39,9 +39,6 @@ public:
     // Cuts a rectangle in the screen's y-up points out of a capture of that screen.
     static Expected<QImage> crop(const QImage& capture, const ScreenInfo& screen,
                                  const QRectF& localRect);
-    // Where that rectangle lies in the capture's pixels (rows downwards), before it is
-    // cut to the capture's bounds.
-    static QRect pixelRect(const ScreenInfo& screen, const QRectF& localRect);
 
 private:
     std::shared_ptr<CaptureBackend> m_backend;

@@ -6,8 +6,7 @@
 #include <QByteArray>
 #include <QImage>
 
-#include <cstdint>
-#include <memory>
+#include <cstddef>
 
 namespace kestrova {
 
@@ -41,27 +40,6 @@ public:
 
     static Expected<QByteArray> encode(const QImage& image);
     static Expected<QByteArray> encode(const QImage& image, const Options& options);
-
-    // An opaque picture encoded while its rows arrive, top first, as a display hands
-    // them over: the rows need not be kept, and their pieces are compressed on the other
-    // cores meanwhile.
-    class Stream final {
-    public:
-        explicit Stream(QSize size);
-        Stream(QSize size, const Options& options);
-        ~Stream(); // waits for the pieces still being compressed
-        Stream(const Stream&) = delete;
-        Stream& operator=(const Stream&) = delete;
-
-        // The next `count` rows: 32-bit pixels, the top byte ignored, packed.
-        void add(const std::uint32_t* rows, int count);
-        // The file, once every row has been added.
-        Expected<QByteArray> finish();
-
-    private:
-        struct State;
-        std::unique_ptr<State> m_state;
-    };
 };
 
 } // namespace kestrova

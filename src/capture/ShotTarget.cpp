@@ -1,6 +1,5 @@
 #include "ShotTarget.h"
 
-#include <QPainter>
 #include <QStringList>
 
 #include <algorithm>
@@ -126,29 +125,17 @@ Expected<ShotTarget::Plan> ShotTarget::resolve(const std::vector<ScreenInfo>& sc
                        local.height())};
 }
 
-QImage ShotTarget::compose(const std::vector<ScreenInfo>& screens,
-                           const std::vector<QImage>& stills) {
-    QRect box;
-    double scale = 1;
-    for (const ScreenInfo& screen : screens) {
-        box = box.united(screen.geometry);
-        scale = std::max(scale, screen.scale);
+QRect ShotTarget::Plan::nativeArea(const std::vector<ScreenInfo>& all) const {
+    if (screens.size() == 1) {
+        const ScreenInfo& screen = all[screens.front()];
+        const QRect pixels =
+            localRect ? screen.pixelRect(*localRect) : QRect(QPoint(0, 0), screen.pixelSize());
+        return pixels.translated(screen.nativeRect().topLeft());
     }
-    const auto px = [scale](double v) { return int(std::lround(v * scale)); };
-    QImage desktop(px(box.width()), px(box.height()), QImage::Format_RGB32);
-    if (desktop.isNull())
-        return {};
-    desktop.fill(Qt::black);
-    QPainter painter(&desktop);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    for (std::size_t i = 0; i < screens.size() && i < stills.size(); ++i) {
-        const QRect g = screens[i].geometry.translated(-box.topLeft());
-        painter.drawImage(QRect(px(g.x()), px(g.y()), px(g.width()), px(g.height())), stills[i]);
-    }
-    painter.end();
-    desktop.setDotsPerMeterX(screenshotDotsPerMeter);
-    desktop.setDotsPerMeterY(screenshotDotsPerMeter);
-    return desktop;
+    QRect span;
+    for (const std::size_t i : screens)
+        span = span.united(all[i].nativeRect());
+    return span;
 }
 
 } // namespace kestrova

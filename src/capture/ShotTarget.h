@@ -3,7 +3,6 @@
 #include "Expected.h"
 #include "ScreenInfo.h"
 
-#include <QImage>
 #include <QPoint>
 #include <QRect>
 #include <QRectF>
@@ -32,15 +31,13 @@ public:
         std::vector<std::size_t> screens; // indices into the screens given
         // The part of the single screen to cut, in its y-up points; none for whole screens.
         std::optional<QRectF> localRect;
+
+        // What to read of the display, in its device pixels: the part of the one screen,
+        // or on X11, where screens share one pixel space, the area the screens span.
+        QRect nativeArea(const std::vector<ScreenInfo>& all) const;
     };
     // Fails on an unknown screen, or a region outside every screen or across two.
     Expected<Plan> resolve(const std::vector<ScreenInfo>& screens, QPoint pointer) const;
-
-    // The whole desktop in one picture: the screens placed as they are arranged, at the
-    // largest scale among them. A screen at that scale keeps its pixels; one at a lower
-    // scale is enlarged to it; gaps are black.
-    static QImage compose(const std::vector<ScreenInfo>& screens,
-                          const std::vector<QImage>& stills);
 
 private:
     enum class Kind { pointerScreen, index, name, all, region };

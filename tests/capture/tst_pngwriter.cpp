@@ -1,4 +1,5 @@
 #include "DeflateSplice.h"
+#include "PngStream.h"
 #include "PngWriter.h"
 
 #include "TestSupport.h"
@@ -101,7 +102,7 @@ private slots:
                         rows[std::size_t(y) * std::size_t(rgb32.width()) + std::size_t(x)] =
                             (from[x] & 0xffffffu) | (quint32(x * 7 + y) << 24);
                 }
-                PngWriter::Stream stream(rgb32.size(), {2, filter, threads, pieces});
+                PngStream stream(rgb32.size(), {2, filter, threads, pieces});
                 for (int y = 0; y < rgb32.height();) {
                     const int batch = std::min(1 + y % 5, rgb32.height() - y);
                     stream.add(rows.data() + std::size_t(y) * std::size_t(rgb32.width()), batch);
@@ -191,10 +192,10 @@ private slots:
         QVERIFY(!PngWriter::encode(QImage()));
         // A picture whose rows stopped coming, or came too many, is no picture.
         const quint32 rows[8] = {};
-        PngWriter::Stream shortOne(QSize(2, 3));
+        PngStream shortOne(QSize(2, 3));
         shortOne.add(rows, 2);
         QVERIFY(!shortOne.finish());
-        PngWriter::Stream longOne(QSize(2, 3));
+        PngStream longOne(QSize(2, 3));
         longOne.add(rows, 4);
         QVERIFY(!longOne.finish());
     }

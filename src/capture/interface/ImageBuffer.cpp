@@ -2,7 +2,6 @@
 
 #include "Prefault.h"
 
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -12,8 +11,8 @@ namespace kestrova {
 
 namespace {
 
-constexpr std::size_t hugePage = 2 * 1024 * 1024;
-constexpr std::size_t worthIt = 4 * hugePage;
+constexpr std::size_t hugePage = HugePageBytes::hugePage;
+constexpr std::size_t worthIt = HugePageBytes::worthIt;
 
 void release(void* data) {
     std::free(data);
@@ -51,16 +50,6 @@ QImage ImageBuffer::make(QSize size, QImage::Format format) {
     prefault(data, bytes);
     return QImage(static_cast<uchar*>(data), size.width(), size.height(), bytesPerLine, format,
                   release, data);
-}
-
-ImageBuffer::Bytes ImageBuffer::bytes(std::size_t size) {
-    if (size < worthIt)
-        return Bytes(static_cast<std::uint8_t*>(std::malloc(std::max<std::size_t>(size, 1))));
-    const std::size_t rounded = (size + hugePage - 1) / hugePage * hugePage;
-    auto* data = static_cast<std::uint8_t*>(std::aligned_alloc(hugePage, rounded));
-    if (data)
-        ::madvise(data, rounded, MADV_HUGEPAGE);
-    return Bytes(data);
 }
 
 QImage ImageBuffer::copy(const QImage& source, const QRect& area) {

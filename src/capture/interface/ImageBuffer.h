@@ -1,5 +1,7 @@
 #pragma once
 
+#include "HugePageBytes.h"
+
 #include <QImage>
 #include <QRect>
 
@@ -24,12 +26,9 @@ public:
     // of their width from row `first` on, made opaque on the way.
     static void putOpaqueRows(QImage& image, int first, const std::uint32_t* packed, int rows);
 
-    struct Free {
-        void operator()(std::uint8_t* data) const { std::free(data); }
-    };
-    using Bytes = std::unique_ptr<std::uint8_t[], Free>;
+    using Bytes = HugePageBytes::Bytes;
     // Uninitialised bytes for a large working buffer; null when there is no memory.
-    static Bytes bytes(std::size_t size);
+    static Bytes bytes(std::size_t size) { return HugePageBytes::make(size); }
 };
 
 } // namespace kestrova

@@ -2,15 +2,10 @@
 
 #include "ModelGeometry.h"
 
-#include <QScreen>
+#include <algorithm>
+#include <cmath>
 
 namespace kestrova {
-
-ScreenInfo ScreenInfo::of(const QScreen* screen) {
-    if (!screen)
-        return {};
-    return {screen->name(), screen->geometry(), screen->devicePixelRatio()};
-}
 
 QSize ScreenInfo::pixelSize() const {
     return {geometry::pixelLength(geometry.width(), scale),
@@ -19,6 +14,19 @@ QSize ScreenInfo::pixelSize() const {
 
 QRect ScreenInfo::nativeRect() const {
     return QRect(geometry.topLeft(), pixelSize());
+}
+
+QRect ScreenInfo::pixelRect(const QRectF& localRect) const {
+    const double s = scale;
+    const double screenHeight = geometry.height();
+    const double w = std::abs(localRect.width());
+    const double h = std::abs(localRect.height());
+    // Points grow upwards from the screen's bottom; the capture's rows run downwards.
+    const auto px = [](double v) {
+        return static_cast<int>(std::clamp(geometry::roundAway(v), -1e9, 1e9));
+    };
+    return QRect(px(localRect.x() * s), px(s * (screenHeight - (localRect.y() + h))), px(s * w),
+                 px(s * h));
 }
 
 } // namespace kestrova

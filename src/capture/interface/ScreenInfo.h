@@ -1,9 +1,9 @@
 #pragma once
 
 #include <QRect>
+#include <QRectF>
+#include <QScreen>
 #include <QString>
-
-class QScreen;
 
 namespace kestrova {
 
@@ -17,11 +17,19 @@ struct ScreenInfo {
     QRect geometry; // points (device-independent pixels)
     double scale = 1;
 
-    static ScreenInfo of(const QScreen* screen);
+    // Inline: code that never asks Qt's screens then needs none of Qt's graphics.
+    static ScreenInfo of(const QScreen* screen) {
+        if (!screen)
+            return {};
+        return {screen->name(), screen->geometry(), screen->devicePixelRatio()};
+    }
     // The screen's area on the X server in device pixels: Qt keeps a screen's native
     // origin and scales only its size.
     QRect nativeRect() const;
     QSize pixelSize() const;
+    // Where a rectangle in the screen's y-up points lies in a capture of it (rows
+    // downwards), before it is cut to the capture's bounds.
+    QRect pixelRect(const QRectF& localRect) const;
 };
 
 } // namespace kestrova

@@ -129,7 +129,7 @@ QImage pictureOf(const QVariantMap& results, Received& received) {
         uchar* owned = received.bytes.release();
         QImage still(
             owned, width, height, stride, QImage::Format_RGB32,
-            [](void* data) { ImageBuffer::Free()(static_cast<std::uint8_t*>(data)); }, owned);
+            [](void* data) { HugePageBytes::Free()(static_cast<std::uint8_t*>(data)); }, owned);
         ImageBuffer::putOpaqueRows(still, 0, reinterpret_cast<const std::uint32_t*>(owned), height);
         return still;
     }

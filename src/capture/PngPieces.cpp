@@ -1,0 +1,300 @@
+#include "PngPieces.h"
+
+#include "CaptureError.h"
+#include "DeflateSplice.h"
+
+#include <QThread>
+
+#include <libdeflate.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace kestrova {
+
+namespace {
+
+// The PNG filter types kestrova uses (3, "average", rarely wins on screen content).
+enum FilterType : std::uint8_t { none = 0, sub = 1, up = 2, paeth = 4 };
+
+void put16(std::uint8_t* at, unsigned v) {
+    at[0] = static_cast<std::uint8_t>(v >> 8);
+    at[1] = static_cast<std::uint8_t>(v);
+}
+
+void put32(std::uint8_t* at, std::uint32_t v) {
+    at[0] = static_cast<std::uint8_t>(v >> 24);
+    at[1] = static_cast<std::uint8_t>(v >> 16);
+    at[2] = static_cast<std::uint8_t>(v >> 8);
+    at[3] = static_cast<std::uint8_t>(v);
+}
+
+// Lays PNG chunks out one after another in memory sized in advance: each chunk's data
+// is written in place (or compressed straight into it), then sealed with its length
+// before it and its CRC after it.
+class ChunkWriter final {
+public:
+    static constexpr std::size_t signatureBytes = 8;
+    // The whole size of a chunk with `data` bytes of data.
+    static constexpr std::size_t bytes(std::size_t data) { return 4 + 4 + data + 4; }
+
+    explicit ChunkWriter(std::uint8_t* out) : m_out(out) {
+        constexpr std::uint8_t signature[signatureBytes] = {0x89, 'P',  'N',  'G',
+                                                            '\r', '\n', 0x1a, '\n'};
+        std::memcpy(m_out, signature, signatureBytes);
+        m_size = signatureBytes;
+    }
+    // Where the next chunk's data goes.
+    std::uint8_t* data() const { return m_out + m_size + 8; }
+    // Seals the next chunk, of this type, whose `length` bytes of data are in place.
+    void seal(const char (&type)[5], std::size_t length) {
+        std::uint8_t* chunk = m_out + m_size;
+        put32(chunk, static_cast<std::uint32_t>(length));
+        std::memcpy(chunk + 4, type, 4);
+        put32(chunk + 8 + length, libdeflate_crc32(0, chunk + 4, length + 4));
+        m_size += bytes(length);
+    }
+    std::size_t size() const { return m_size; }
+
+private:
+    std::uint8_t* m_out;
+    std::size_t m_size = 0;
+};
+
+// One row's pixels as PNG bytes: RGB or RGBA, 8 bits each, straight alpha.
+void unpackRow(const PngPieces::Pixels& pixels, int y, bool alpha, std::uint8_t* out) {
+    const auto* px =
+        reinterpret_cast<const std::uint32_t*>(pixels.bits + pixels.stride * std::size_t(y));
+    const int w = pixels.width;
+    if (alpha) {
+        for (int x = 0; x < w; ++x, out += 4) {
+            out[0] = static_cast<std::uint8_t>(px[x] >> 16);
+            out[1] = static_cast<std::uint8_t>(px[x] >> 8);
+            out[2] = static_cast<std::uint8_t>(px[x]);
+            out[3] = static_cast<std::uint8_t>(px[x] >> 24);
+        }
+        return;
+    }
+    for (int x = 0; x < w; ++x, out += 3) {
+        out[0] = static_cast<std::uint8_t>(px[x] >> 16);
+        out[1] = static_cast<std::uint8_t>(px[x] >> 8);
+        out[2] = static_cast<std::uint8_t>(px[x]);
+    }
+}
+
+// Filters `cur` (above it `prev`) with one filter type into `out`.
+void filterRow(FilterType type, const std::uint8_t* cur, const std::uint8_t* prev, std::size_t n,
+               std::size_t bpp, std::uint8_t* out) {
+    switch (type) {
+    case none:
+        std::memcpy(out, cur, n);
+        return;
+    case sub:
+        std::memcpy(out, cur, bpp);
+        for (std::size_t i = bpp; i < n; ++i)
+            out[i] = static_cast<std::uint8_t>(cur[i] - cur[i - bpp]);
+        return;
+    case up:
+        for (std::size_t i = 0; i < n; ++i)
+            out[i] = static_cast<std::uint8_t>(cur[i] - prev[i]);
+        return;
+    case paeth:
+        for (std::size_t i = 0; i < bpp; ++i)
+            out[i] = static_cast<std::uint8_t>(cur[i] - prev[i]);
+        // Written without branches so that the compiler can vectorise it: the predictor
+        // reads only the unfiltered bytes, so lanes do not depend on each other.
+        for (std::size_t i = bpp; i < n; ++i) {
+            const int a = cur[i - bpp], b = prev[i], c = prev[i - bpp];
+            const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
+            const int predicted = (pa <= pb && pa <= pc) ? a : (pb <= pc ? b : c);
+            out[i] = static_cast<std::uint8_t>(cur[i] - predicted);
+        }
+        return;
+    }
+}
+
+// How well a filtered row is likely to compress: the sum of its bytes read as signed
+// magnitudes (smaller is better), the usual heuristic.
+std::uint32_t cost(const std::uint8_t* row, std::size_t n) {
+    std::uint32_t sum = 0;
+    for (std::size_t i = 0; i < n; ++i)
+        sum += static_cast<std::uint32_t>(std::abs(static_cast<std::int8_t>(row[i])));
+    return sum;
+}
+
+// The Adler-32 of two pieces one after the other, from theirs and the second's length.
+std::uint32_t combineAdler32(std::uint32_t first, std::uint32_t second, std::size_t secondLength) {
+    constexpr std::uint64_t base = 65521;
+    const std::uint64_t n = secondLength % base;
+    const std::uint64_t a1 = first & 0xffff, b1 = first >> 16;
+    const std::uint64_t a2 = second & 0xffff, b2 = second >> 16;
+    // a = a1 + a2 - 1; b = b1 + b2 + n * (a1 - 1), all mod base.
+    const std::uint64_t a = (a1 + a2 + base - 1) % base;
+    const std::uint64_t b = (b1 + b2 + n * ((a1 + base - 1) % base)) % base;
+    return std::uint32_t((b << 16) | a);
+}
+
+} // namespace
+
+void PngPieces::filterRows(const Pixels& pixels, bool alpha, PngWriter::Filter filter, int first,
+                           int last, std::uint8_t* raw) {
+    const std::size_t bpp = alpha ? 4 : 3;
+    const std::size_t n = std::size_t(pixels.width) * bpp;
+    std::vector<std::uint8_t> rows(3 * n, 0);
+    std::uint8_t* prev = rows.data();
+    std::uint8_t* cur = prev + n;
+    std::uint8_t* trial = cur + n;
+    if (first > 0)
+        unpackRow(pixels, first - 1, alpha, prev);
+    for (int y = first; y < last; ++y) {
+        unpackRow(pixels, y, alpha, cur);
+        std::uint8_t* out = raw + std::size_t(y - first) * (n + 1);
+        FilterType chosen = none;
+        switch (filter) {
+        case PngWriter::Filter::none:
+            break;
+        case PngWriter::Filter::sub:
+            chosen = sub;
+            break;
+        case PngWriter::Filter::up:
+            chosen = up;
+            break;
+        case PngWriter::Filter::paeth:
+            chosen = paeth;
+            break;
+        case PngWriter::Filter::adaptive: {
+            // Try each; keep the cheapest in `out`, using `trial` for the others.
+            filterRow(sub, cur, prev, n, bpp, out + 1);
+            std::uint32_t best = cost(out + 1, n);
+            chosen = sub;
+            for (const FilterType t : {up, paeth}) {
+                filterRow(t, cur, prev, n, bpp, trial);
+                const std::uint32_t c = cost(trial, n);
+                if (c < best) {
+                    best = c;
+                    chosen = t;
+                    std::memcpy(out + 1, trial, n);
+                }
+            }
+            out[0] = chosen;
+            std::swap(prev, cur);
+            continue;
+        }
+        }
+        out[0] = chosen;
+        filterRow(chosen, cur, prev, n, bpp, out + 1);
+        std::swap(prev, cur);
+    }
+}
+
+void PngPieces::compress(Piece& piece, libdeflate_compressor* compressor, const std::uint8_t* data,
+                         std::size_t size, bool last) {
+    piece.adler = libdeflate_adler32(1, data, size);
+    const std::size_t bound = libdeflate_deflate_compress_bound(compressor, size);
+    auto out = std::make_unique_for_overwrite<std::uint8_t[]>(bound + DeflateSplice::growth);
+    std::size_t packed = libdeflate_deflate_compress(compressor, data, size, out.get(), bound);
+    if (packed != 0 && !last)
+        packed = DeflateSplice::makeContinuable(out.get(), packed);
+    if (packed == 0)
+        return;
+    piece.bytes = std::move(out);
+    piece.size = packed;
+}
+
+void PngPieces::CompressorDeleter::operator()(libdeflate_compressor* c) const {
+    libdeflate_free_compressor(c);
+}
+
+PngPieces::Compressor PngPieces::compressor(const PngWriter::Options& options) {
+    return Compressor(libdeflate_alloc_compressor(std::clamp(options.level, 1, 12)));
+}
+
+int PngPieces::cores(const PngWriter::Options& options) {
+    return options.threads > 0 ? options.threads : std::max(1, QThread::idealThreadCount());
+}
+
+std::vector<PngPieces::Piece> PngPieces::split(int rows, std::size_t rowBytes,
+                                               const PngWriter::Options& options) {
+    const int asked =
+        options.pieces > 0
+            ? options.pieces
+            : int(std::max<std::size_t>(rowBytes * std::size_t(rows) / PngWriter::pieceBytes, 1));
+    const int count = std::clamp(asked, 1, rows);
+    std::vector<Piece> pieces(static_cast<std::size_t>(count));
+    for (int p = 0; p < count; ++p) {
+        pieces[std::size_t(p)].first = int(std::int64_t(rows) * p / count);
+        pieces[std::size_t(p)].last = int(std::int64_t(rows) * (p + 1) / count);
+    }
+    return pieces;
+}
+
+int PngPieces::tallest(const std::vector<Piece>& pieces) {
+    int rows = 0;
+    for (const Piece& piece : pieces)
+        rows = std::max(rows, piece.last - piece.first);
+    return rows;
+}
+
+Expected<QByteArray> PngPieces::assemble(const std::vector<Piece>& pieces, QSize size, bool alpha,
+                                         int dotsPerMeter) {
+    const std::size_t rowBytes = std::size_t(size.width()) * (alpha ? 4 : 3) + 1;
+    std::size_t packed = 2 + 4; // the zlib header and checksum around the pieces
+    std::uint32_t adler = 1;
+    for (const Piece& piece : pieces) {
+        if (!piece.bytes)
+            return CaptureError::make(CaptureError::Kind::encodeFailed);
+        packed += piece.size;
+        adler =
+            combineAdler32(adler, piece.adler, rowBytes * std::size_t(piece.last - piece.first));
+    }
+
+    // Signature, IHDR, sRGB, pHYs, IDAT (one chunk: its length field holds up to
+    // 2^31 - 1), IEND.
+    constexpr std::size_t before = ChunkWriter::signatureBytes + ChunkWriter::bytes(13) +
+                                   ChunkWriter::bytes(1) + ChunkWriter::bytes(9);
+    constexpr std::size_t after = ChunkWriter::bytes(0);
+    if (packed > 0x7fffffffu - before - ChunkWriter::bytes(0) - after)
+        return CaptureError::make(CaptureError::Kind::encodeFailed);
+    QByteArray file(qsizetype(before + ChunkWriter::bytes(packed) + after), Qt::Uninitialized);
+    ChunkWriter chunks(reinterpret_cast<std::uint8_t*>(file.data()));
+
+    std::uint8_t* ihdr = chunks.data();
+    put32(ihdr, static_cast<std::uint32_t>(size.width()));
+    put32(ihdr + 4, static_cast<std::uint32_t>(size.height()));
+    ihdr[8] = 8;                        // bits per channel
+    ihdr[9] = alpha ? 6 : 2;            // RGBA or RGB
+    ihdr[10] = ihdr[11] = ihdr[12] = 0; // deflate, standard filters, no interlace
+    chunks.seal("IHDR", 13);
+
+    // The display's pixels, as every desktop treats them: sRGB, perceptual intent.
+    chunks.data()[0] = 0;
+    chunks.seal("sRGB", 1);
+
+    std::uint8_t* phys = chunks.data();
+    const auto dpm = static_cast<std::uint32_t>(std::max(1, dotsPerMeter));
+    put32(phys, dpm);
+    put32(phys + 4, dpm);
+    phys[8] = 1; // per metre
+    chunks.seal("pHYs", 9);
+
+    // The zlib stream: its header (deflate, 32 KiB window, "fast" level, checked), the
+    // pieces one after another, and the checksum of all the filtered rows.
+    std::uint8_t* stream = chunks.data();
+    const unsigned header = 0x7800u | (1u << 6);
+    put16(stream, header + 31 - header % 31);
+    std::uint8_t* at = stream + 2;
+    for (const Piece& piece : pieces) {
+        std::memcpy(at, piece.bytes.get(), piece.size);
+        at += piece.size;
+    }
+    put32(at, adler);
+    chunks.seal("IDAT", packed);
+    chunks.seal("IEND", 0);
+    return file;
+}
+
+} // namespace kestrova

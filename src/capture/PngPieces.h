@@ -1,0 +1,65 @@
+#pragma once
+
+#include "Expected.h"
+#include "PngWriter.h"
+
+#include <QByteArray>
+#include <QSize>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+struct libdeflate_compressor;
+
+namespace kestrova {
+
+// What kestrova's PNG encoders share: rows of pixels filtered and compressed in pieces,
+// the pieces' streams spliced into one, and the file around it. Free of Qt's graphics,
+// so that a process that only writes a screenshot loads none of them.
+class PngPieces final {
+public:
+    // 32-bit pixels as QRgb holds them (0xAARRGGBB), rows `stride` bytes apart.
+    struct Pixels {
+        const std::uint8_t* bits = nullptr;
+        std::size_t stride = 0;
+        int width = 0;
+    };
+
+    // A piece of the filtered rows, compressed on its own.
+    struct Piece {
+        int first = 0; // rows [first, last)
+        int last = 0;
+        std::unique_ptr<std::uint8_t[]> bytes; // null when compressing failed
+        std::size_t size = 0;
+        std::uint32_t adler = 1; // of the piece's uncompressed bytes
+    };
+
+    struct CompressorDeleter {
+        void operator()(libdeflate_compressor* c) const;
+    };
+    using Compressor = std::unique_ptr<libdeflate_compressor, CompressorDeleter>;
+    static Compressor compressor(const PngWriter::Options& options);
+
+    // Cores to work on.
+    static int cores(const PngWriter::Options& options);
+    // Rows of `rowBytes` filtered bytes split into pieces of about `pieceBytes` each (or
+    // as many as asked), in order.
+    static std::vector<Piece> split(int rows, std::size_t rowBytes,
+                                    const PngWriter::Options& options);
+    static int tallest(const std::vector<Piece>& pieces);
+
+    // Filters rows [first, last) of `pixels` into `raw` (one filter byte, then the row,
+    // per row), the first of them at its start.
+    static void filterRows(const Pixels& pixels, bool alpha, PngWriter::Filter filter, int first,
+                           int last, std::uint8_t* raw);
+    // Compresses `size` bytes into `piece`; every piece but the last is made so that the
+    // next one can follow it in the same stream.
+    static void compress(Piece& piece, libdeflate_compressor* compressor, const std::uint8_t* data,
+                         std::size_t size, bool last);
+    // The PNG file around the compressed pieces, which are in order and cover every row.
+    static Expected<QByteArray> assemble(const std::vector<Piece>& pieces, QSize size, bool alpha,
+                                         int dotsPerMeter);
+};
+
+} // namespace kestrova

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "CaptureBackend.h"
+#include "Expected.h"
+#include "PngWriter.h"
+
+#include <QByteArray>
+#include <QSize>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+namespace kestrova {
+
+// An opaque picture encoded as PNG while its rows arrive, top first, as a display hands
+// them over: the rows need not be kept, and their pieces are compressed on the other
+// cores meanwhile.
+class PngStream final {
+public:
+    explicit PngStream(QSize size);
+    PngStream(QSize size, const PngWriter::Options& options);
+    ~PngStream(); // waits for the pieces still being compressed
+    PngStream(const PngStream&) = delete;
+    PngStream& operator=(const PngStream&) = delete;
+
+    // The next `count` rows: 32-bit pixels, the top byte ignored, packed.
+    void add(const std::uint32_t* rows, int count);
+    // The file, once every row has been added.
+    Expected<QByteArray> finish();
+
+    // A picture of `size` encoded while `read` hands its rows to the sink it is given:
+    // its file, or what stopped the reading, and whether any row came before that (if
+    // none did, the caller may take the picture another way).
+    using Read = std::function<Status(const CaptureBackend::RowSink& sink)>;
+    struct Encoded {
+        Expected<QByteArray> file;
+        bool anyRow = false;
+    };
+    static Encoded encodeWhileRead(QSize size, const Read& read);
+
+private:
+    struct State;
+    std::unique_ptr<State> m_state;
+};
+
+} // namespace kestrova
