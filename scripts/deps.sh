@@ -8,9 +8,10 @@ set -euo pipefail
 # libxcb-xtest0-dev: the overlay benchmark, built with kestrova, presses the hot key itself.
 # libwayland-dev: on wlroots compositors kestrova reads the screens from the compositor.
 # libxkbcommon-dev: on KDE Plasma the hot key is named by the symbol Shift makes.
+# libxcb-randr0-dev: command-line screenshots on X11 list the monitors themselves.
 build_packages=(cmake g++ make pkgconf qt6-base-dev qt6-svg-dev qt6-wayland wl-clipboard
   libxcb1-dev libxcb-shm0-dev libxcb-xtest0-dev libdeflate-dev libwayland-dev
-  libxkbcommon-dev)
+  libxkbcommon-dev libxcb-randr0-dev)
 # The second line is a headless sway session: compositor, screenshot portal, and the
 # tools that read its screen and type into it; the third a headless GNOME Shell session
 # (its screenshot portal, and gsettings for its wallpaper); the last two a headless KWin
