@@ -8,6 +8,9 @@ trap 'rm -rf "$prefix"' EXIT
 cmake --install "$build" --prefix "$prefix" >/dev/null
 
 test -x "$prefix/bin/kestrova"
+# The launcher's two libraries: the whole program, and the quick command-line shot.
+test -n "$(find "$prefix" -name libkestrova_program.so)"
+test -n "$(find "$prefix" -name libkestrova_quickshot.so)"
 desktop="$prefix/share/applications/kestrova.desktop"
 desktop-file-validate "$desktop"
 # By its full path, which KWin needs to grant the program its screenshot service.

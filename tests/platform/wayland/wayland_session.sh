@@ -158,8 +158,9 @@ while [ $# -gt 0 ]; do
   [ "$file" = -- ] && break
   cp "$file" "$work/bin/"
   # kestrova's launcher loads the rest of kestrova from beside itself.
-  program=$(dirname "$file")/libkestrova_program.so
-  [ -f "$program" ] && cp "$program" "$work/bin/"
+  for library in libkestrova_program.so libkestrova_quickshot.so; do
+    [ -f "$(dirname "$file")/$library" ] && cp "$(dirname "$file")/$library" "$work/bin/"
+  done
   name=$(basename "$file" | tr '[:lower:]' '[:upper:]')
   environment+=("$name=$work/bin/$(basename "$file")")
 done
