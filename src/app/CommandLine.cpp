@@ -161,4 +161,11 @@ CommandLine::Options CommandLine::parse(QStringList arguments) {
     return options;
 }
 
+CommandLine::Options CommandLine::parse(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    return parse(std::move(arguments));
+}
+
 } // namespace kestrova

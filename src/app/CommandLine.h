@@ -19,6 +19,7 @@ public:
     };
 
     static Options parse(QStringList arguments);
+    static Options parse(int argc, char** argv);
 };
 
 } // namespace kestrova

@@ -60,10 +60,7 @@ std::optional<int> handOver(Request request) {
 // a word to the running kestrova.
 extern "C" __attribute__((visibility("default"))) int kestrova_main(int argc, char** argv) {
     installLogFormat();
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
-    const CommandLine::Options options = CommandLine::parse(arguments);
+    const CommandLine::Options options = CommandLine::parse(argc, argv);
     if (options.exitCode >= 0)
         return options.exitCode;
     if (options.request == Request::shot)

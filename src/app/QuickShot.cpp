@@ -40,11 +40,8 @@ int QuickShot::run(int argc, char** argv) {
     const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     if (!onX11(environment))
         return declined;
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
     // Help and a command line not understood are answered here as there.
-    const CommandLine::Options parsed = CommandLine::parse(arguments);
+    const CommandLine::Options parsed = CommandLine::parse(argc, argv);
     if (parsed.exitCode >= 0)
         return parsed.exitCode;
     const ShotCommand::Options& options = parsed.shot;
