@@ -12,7 +12,8 @@ namespace kestrova {
 namespace {
 
 constexpr std::size_t hugePage = HugePageBytes::hugePage;
-constexpr std::size_t worthIt = HugePageBytes::worthIt;
+// Images are prefaulted whole: only screen-sized ones are worth it.
+constexpr std::size_t worthIt = 4 * hugePage;
 
 void release(void* data) {
     std::free(data);
