@@ -1,6 +1,5 @@
 #include "QuickShot.h"
 
-#include "CaptureError.h"
 #include "CommandLine.h"
 #include "PngStream.h"
 #include "ShotOutput.h"
@@ -84,18 +83,19 @@ int QuickShot::run(int argc, char** argv) {
     if (options.delaySeconds > 0)
         std::this_thread::sleep_for(std::chrono::seconds(options.delaySeconds));
 
-    const PngStream::Encoded png =
-        PngStream::encodeWhileRead(area.size(), [&](const CaptureBackend::RowSink& sink) {
-            return display->read(area, sink);
-        });
-    if (!png.file) {
-        const Error& error = png.file.error();
-        if (CaptureError::is(error, CaptureError::Kind::encodeFailed))
-            return fail(ShotCommand::badOutput, error.description);
+    // Rows go into the encoder as the server hands them over, and the file out to the
+    // output a part at a time: no picture of the screen, nor of its file, is made.
+    PngStream png(area.size());
+    if (const Status failed = display->read(
+            area, [&png](const std::uint32_t* rows, int count) { png.add(rows, count); }))
         return fail(ShotCommand::captureFailed,
-                    (error.description + X11ScreenReader::failureHint()).simplified());
-    }
-    const Expected<QString> where = output->write(png.file.value());
+                    (failed->description + X11ScreenReader::failureHint()).simplified());
+    // A picture not written whole is never committed: the file stays as it was.
+    if (const Status unwritten = png.finishTo([&](const std::uint8_t* data, std::size_t size) {
+            return output->put(reinterpret_cast<const char*>(data), qsizetype(size));
+        }))
+        return fail(ShotCommand::badOutput, output->failure().value_or(unwritten->description));
+    const Expected<QString> where = output->commit();
     if (!where)
         return fail(ShotCommand::badOutput, where.error().description);
     if (options.verbose)

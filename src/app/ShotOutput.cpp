@@ -20,9 +20,7 @@ std::optional<ImageFormat> formatOf(const QString& path) {
 }
 
 // Every byte to a descriptor, through short writes and interruptions.
-bool writeAll(int fd, const QByteArray& bytes) {
-    const char* at = bytes.constData();
-    qsizetype left = bytes.size();
+bool writeAll(int fd, const char* at, qsizetype left) {
     while (left > 0) {
         const ssize_t n = ::write(fd, at, std::size_t(left));
         if (n < 0 && errno == EINTR)
@@ -72,14 +70,30 @@ std::optional<QString> ShotOutput::open(const QString& output) {
 }
 
 Expected<QString> ShotOutput::write(const QByteArray& bytes) {
+    put(bytes.constData(), bytes.size());
+    return commit();
+}
+
+bool ShotOutput::put(const char* data, qsizetype size) {
+    if (m_failure)
+        return false;
     if (!m_file) {
         std::signal(SIGPIPE, SIG_IGN); // a reader that went away is an error, not a kill
-        if (!writeAll(STDOUT_FILENO, bytes))
-            return Error{QStringLiteral("couldn't write the picture to standard output: %1")
-                             .arg(QString::fromLocal8Bit(std::strerror(errno)))};
-        return QStringLiteral("standard output");
+        if (!writeAll(STDOUT_FILENO, data, size))
+            m_failure = QStringLiteral("couldn't write the picture to standard output: %1")
+                            .arg(QString::fromLocal8Bit(std::strerror(errno)));
+    } else if (m_file->write(data, size) != size) {
+        m_failure = QStringLiteral("can't write '%1': %2").arg(m_output, m_file->errorString());
     }
-    if (m_file->write(bytes) != bytes.size() || !m_file->commit())
+    return !m_failure;
+}
+
+Expected<QString> ShotOutput::commit() {
+    if (m_failure)
+        return Error{*m_failure};
+    if (!m_file)
+        return QStringLiteral("standard output");
+    if (!m_file->commit())
         return Error{QStringLiteral("can't write '%1': %2").arg(m_output, m_file->errorString())};
     return QFileInfo(m_output).absoluteFilePath();
 }

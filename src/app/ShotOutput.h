@@ -30,9 +30,16 @@ public:
     // Writes the whole picture; returns where it went (for --verbose), or why it could
     // not.
     Expected<QString> write(const QByteArray& bytes);
+    // The same a part at a time: false when a part could not be written (commit() then
+    // says why), and the picture is where it goes once committed.
+    bool put(const char* data, qsizetype size);
+    Expected<QString> commit();
+    // Why a part could not be written, if one could not.
+    const std::optional<QString>& failure() const { return m_failure; }
 
 private:
     QString m_output;
+    std::optional<QString> m_failure;
     ImageFormat m_format = ImageFormat::png;
     std::optional<QSaveFile> m_file;
 };

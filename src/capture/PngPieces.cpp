@@ -8,6 +8,7 @@
 #include <libdeflate.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -48,6 +49,9 @@ public:
         std::memcpy(m_out, signature, signatureBytes);
         m_size = signatureBytes;
     }
+    // Chunks that follow others.
+    enum NoSignature { noSignature };
+    ChunkWriter(std::uint8_t* out, NoSignature) : m_out(out) {}
     // Where the next chunk's data goes.
     std::uint8_t* data() const { return m_out + m_size + 8; }
     // Seals the next chunk, of this type, whose `length` bytes of data are in place.
@@ -137,6 +141,12 @@ std::uint32_t combineAdler32(std::uint32_t first, std::uint32_t second, std::siz
     const std::uint64_t b = (b1 + b2 + n * ((a1 + base - 1) % base)) % base;
     return std::uint32_t((b << 16) | a);
 }
+
+// Signature, IHDR, sRGB, pHYs, then IDAT's length and type and the zlib header; after
+// the pieces, the zlib checksum, IDAT's CRC and IEND.
+constexpr std::size_t headBytes = ChunkWriter::signatureBytes + ChunkWriter::bytes(13) +
+                                  ChunkWriter::bytes(1) + ChunkWriter::bytes(9) + 8 + 2;
+constexpr std::size_t tailBytes = 4 + 4 + ChunkWriter::bytes(0);
 
 } // namespace
 
@@ -239,8 +249,8 @@ int PngPieces::tallest(const std::vector<Piece>& pieces) {
     return rows;
 }
 
-Expected<QByteArray> PngPieces::assemble(const std::vector<Piece>& pieces, QSize size, bool alpha,
-                                         int dotsPerMeter) {
+Status PngPieces::write(const std::vector<Piece>& pieces, QSize size, bool alpha, int dotsPerMeter,
+                        const Put& put) {
     const std::size_t rowBytes = std::size_t(size.width()) * (alpha ? 4 : 3) + 1;
     std::size_t packed = 2 + 4; // the zlib header and checksum around the pieces
     std::uint32_t adler = 1;
@@ -251,17 +261,13 @@ Expected<QByteArray> PngPieces::assemble(const std::vector<Piece>& pieces, QSize
         adler =
             combineAdler32(adler, piece.adler, rowBytes * std::size_t(piece.last - piece.first));
     }
-
-    // Signature, IHDR, sRGB, pHYs, IDAT (one chunk: its length field holds up to
-    // 2^31 - 1), IEND.
-    constexpr std::size_t before = ChunkWriter::signatureBytes + ChunkWriter::bytes(13) +
-                                   ChunkWriter::bytes(1) + ChunkWriter::bytes(9);
-    constexpr std::size_t after = ChunkWriter::bytes(0);
-    if (packed > 0x7fffffffu - before - ChunkWriter::bytes(0) - after)
+    // IDAT is one chunk: its length field holds up to 2^31 - 1.
+    if (packed > 0x7fffffffu)
         return CaptureError::make(CaptureError::Kind::encodeFailed);
-    QByteArray file(qsizetype(before + ChunkWriter::bytes(packed) + after), Qt::Uninitialized);
-    ChunkWriter chunks(reinterpret_cast<std::uint8_t*>(file.data()));
 
+    // Signature, IHDR, sRGB, pHYs, and the start of IDAT.
+    std::array<std::uint8_t, headBytes> head;
+    ChunkWriter chunks(head.data());
     std::uint8_t* ihdr = chunks.data();
     put32(ihdr, static_cast<std::uint32_t>(size.width()));
     put32(ihdr + 4, static_cast<std::uint32_t>(size.height()));
@@ -282,18 +288,48 @@ Expected<QByteArray> PngPieces::assemble(const std::vector<Piece>& pieces, QSize
     chunks.seal("pHYs", 9);
 
     // The zlib stream: its header (deflate, 32 KiB window, "fast" level, checked), the
-    // pieces one after another, and the checksum of all the filtered rows.
-    std::uint8_t* stream = chunks.data();
+    // pieces one after another, and the checksum of all the filtered rows. The chunk's
+    // CRC follows the bytes as they go.
+    std::uint8_t* idat = head.data() + chunks.size();
+    put32(idat, static_cast<std::uint32_t>(packed));
+    std::memcpy(idat + 4, "IDAT", 4);
     const unsigned header = 0x7800u | (1u << 6);
-    put16(stream, header + 31 - header % 31);
-    std::uint8_t* at = stream + 2;
+    put16(idat + 8, header + 31 - header % 31);
+    std::uint32_t crc = libdeflate_crc32(0, idat + 4, 4 + 2);
+    if (!put(head.data(), head.size()))
+        return CaptureError::make(CaptureError::Kind::encodeFailed);
     for (const Piece& piece : pieces) {
-        std::memcpy(at, piece.bytes.get(), piece.size);
-        at += piece.size;
+        crc = libdeflate_crc32(crc, piece.bytes.get(), piece.size);
+        if (!put(piece.bytes.get(), piece.size))
+            return CaptureError::make(CaptureError::Kind::encodeFailed);
     }
-    put32(at, adler);
-    chunks.seal("IDAT", packed);
-    chunks.seal("IEND", 0);
+    std::array<std::uint8_t, tailBytes> tail;
+    put32(tail.data(), adler);
+    put32(tail.data() + 4, libdeflate_crc32(crc, tail.data(), 4));
+    ChunkWriter(tail.data() + 8, ChunkWriter::noSignature).seal("IEND", 0);
+    if (!put(tail.data(), tail.size()))
+        return CaptureError::make(CaptureError::Kind::encodeFailed);
+    return std::nullopt;
+}
+
+std::size_t PngPieces::fileSize(const std::vector<Piece>& pieces) {
+    std::size_t size = headBytes + tailBytes;
+    for (const Piece& piece : pieces)
+        size += piece.size;
+    return size;
+}
+
+Expected<QByteArray> PngPieces::assemble(const std::vector<Piece>& pieces, QSize size, bool alpha,
+                                         int dotsPerMeter) {
+    QByteArray file;
+    file.reserve(qsizetype(fileSize(pieces)));
+    const Status failed = write(
+        pieces, size, alpha, dotsPerMeter, [&file](const std::uint8_t* data, std::size_t length) {
+            file.append(reinterpret_cast<const char*>(data), qsizetype(length));
+            return true;
+        });
+    if (failed)
+        return *failed;
     return file;
 }
 

@@ -7,6 +7,7 @@
 #include <QSize>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -57,9 +58,14 @@ public:
     // next one can follow it in the same stream.
     static void compress(Piece& piece, libdeflate_compressor* compressor, const std::uint8_t* data,
                          std::size_t size, bool last);
-    // The PNG file around the compressed pieces, which are in order and cover every row.
+    // The PNG file around the compressed pieces, which are in order and cover every row,
+    // handed to `put` a part at a time (false from it stops the writing); or all in one.
+    using Put = std::function<bool(const std::uint8_t* data, std::size_t size)>;
+    [[nodiscard]] static Status write(const std::vector<Piece>& pieces, QSize size, bool alpha,
+                                      int dotsPerMeter, const Put& put);
     static Expected<QByteArray> assemble(const std::vector<Piece>& pieces, QSize size, bool alpha,
                                          int dotsPerMeter);
+    static std::size_t fileSize(const std::vector<Piece>& pieces);
 };
 
 } // namespace kestrova

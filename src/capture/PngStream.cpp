@@ -123,6 +123,14 @@ void PngStream::add(const std::uint32_t* rows, int count) {
     }
 }
 
+Status PngStream::finishTo(const PngPieces::Put& put) {
+    State& s = *m_state;
+    s.waitForAll();
+    if (s.failed || s.rowsIn != s.size.height())
+        return CaptureError::make(CaptureError::Kind::encodeFailed);
+    return PngPieces::write(s.pieces, s.size, false, s.options.dotsPerMeter, put);
+}
+
 Expected<QByteArray> PngStream::finish() {
     State& s = *m_state;
     s.waitForAll();

@@ -2,6 +2,7 @@
 
 #include "CaptureBackend.h"
 #include "Expected.h"
+#include "PngPieces.h"
 #include "PngWriter.h"
 
 #include <QByteArray>
@@ -28,6 +29,9 @@ public:
     void add(const std::uint32_t* rows, int count);
     // The file, once every row has been added.
     Expected<QByteArray> finish();
+    // The same handed to `put` a part at a time, never held whole: a file or a pipe
+    // takes it without another screenshot's worth of fresh memory.
+    [[nodiscard]] Status finishTo(const PngPieces::Put& put);
 
     // A picture of `size` encoded while `read` hands its rows to the sink it is given:
     // its file, or what stopped the reading, and whether any row came before that (if

@@ -199,7 +199,7 @@ private slots:
         QCOMPARE(saved(), before);
     }
 
-    void noTerminalAndNoDisplay() {
+    void noTerminalNoReaderAndNoDisplay() {
         // A PNG is never written to a terminal (script gives the command one).
         QByteArray typed;
         QCOMPARE(test::run(QStringLiteral("script"),
@@ -211,6 +211,17 @@ private slots:
                  4);
         QVERIFY2(typed.contains("terminal"), typed.constData());
         QVERIFY(!typed.contains("PNG"));
+
+        // A reader that goes away after the first byte is a failure, said as such.
+        QByteArray said;
+        QCOMPARE(test::run(QStringLiteral("bash"),
+                           {QStringLiteral("-c"),
+                            QStringLiteral("exec 3>&1; DISPLAY=%1 %2 --screen all --output - 2>&3 "
+                                           "| head -c 1 >/dev/null; exit ${PIPESTATUS[0]}")
+                                .arg(server->display(), QStringLiteral(KESTROVA_BINARY))},
+                           &said),
+                 4);
+        QVERIFY2(said.contains("couldn't write the picture to standard output"), said.constData());
 
         QProcessEnvironment env = m_kestrova->environment();
         env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":987"));
