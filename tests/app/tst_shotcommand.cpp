@@ -212,12 +212,14 @@ private slots:
         QVERIFY2(typed.contains("terminal"), typed.constData());
         QVERIFY(!typed.contains("PNG"));
 
-        // A reader that goes away after the first byte is a failure, said as such.
+        // A reader that goes away is a failure, said as such. This one ends at once, before
+        // kestrova (tens of milliseconds to start) writes: how much of the picture a reader
+        // could take first would depend on what the screen shows.
         QByteArray said;
         QCOMPARE(test::run(QStringLiteral("bash"),
                            {QStringLiteral("-c"),
                             QStringLiteral("exec 3>&1; DISPLAY=%1 %2 --screen all --output - 2>&3 "
-                                           "| head -c 1 >/dev/null; exit ${PIPESTATUS[0]}")
+                                           "| true; exit ${PIPESTATUS[0]}")
                                 .arg(server->display(), QStringLiteral(KESTROVA_BINARY))},
                            &said),
                  4);
