@@ -7,7 +7,6 @@
 #include "X11ScreenLayout.h"
 #include "X11ScreenReader.h"
 
-#include <QFileInfo>
 #include <QProcessEnvironment>
 
 #include <chrono>
@@ -30,7 +29,7 @@ bool writesPng(const ShotCommand::Options& shot) {
     if (!shot.output || shot.clipboard)
         return false;
     return *shot.output == QLatin1String("-") ||
-           QFileInfo(*shot.output).suffix().compare(QLatin1String("png"), Qt::CaseInsensitive) == 0;
+           ShotOutput::formatOf(*shot.output) == ImageFormat::png;
 }
 
 } // namespace

@@ -89,13 +89,17 @@ std::optional<Expected<QByteArray>> streamPng(CaptureBackend& backend,
                                               const std::vector<ScreenInfo>& screens,
                                               const ShotTarget::Plan& plan) {
     const QRect area = plan.nativeArea(screens);
-    PngStream::Encoded png =
-        PngStream::encodeWhileRead(area.size(), [&](const CaptureBackend::RowSink& sink) {
-            return backend.streamOnce(area, sink);
-        });
-    if (!png.file && !png.anyRow)
+    PngStream png(area.size());
+    bool anyRow = false;
+    const Status failed = backend.streamOnce(area, [&](const std::uint32_t* rows, int count) {
+        anyRow = true;
+        png.add(rows, count);
+    });
+    if (failed && !anyRow)
         return std::nullopt;
-    return std::move(png.file);
+    if (failed)
+        return *failed;
+    return png.finish();
 }
 
 // On X11 the clipboard belongs to a running program: a process of its own serves it

@@ -14,11 +14,6 @@ namespace kestrova {
 
 namespace {
 
-std::optional<ImageFormat> formatOf(const QString& path) {
-    const QString suffix = QFileInfo(path).suffix().toLower();
-    return imageFormatFromRaw(suffix == QLatin1String("jpeg") ? QStringLiteral("jpg") : suffix);
-}
-
 // Every byte to a descriptor, through short writes and interruptions.
 bool writeAll(int fd, const char* at, qsizetype left) {
     while (left > 0) {
@@ -34,6 +29,11 @@ bool writeAll(int fd, const char* at, qsizetype left) {
 }
 
 } // namespace
+
+std::optional<ImageFormat> ShotOutput::formatOf(const QString& path) {
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    return imageFormatFromRaw(suffix == QLatin1String("jpeg") ? QStringLiteral("jpg") : suffix);
+}
 
 int ShotOutput::fail(int status, const QString& why) {
     std::fprintf(stderr, "kestrova: %s\n", qPrintable(why));

@@ -21,6 +21,9 @@ public:
     // would finish nothing, only cost time a key binding or script waits for.
     [[noreturn]] static void endNow(int status);
 
+    // The type a file name asks for: .png, .jpg or .jpeg, in any case.
+    static std::optional<ImageFormat> formatOf(const QString& path);
+
     // Checked, and a file opened, before anything is captured: "-" is standard output,
     // which may not be a terminal; a file needs a type kestrova writes and a folder
     // that takes it. Returns why not (the command's status is then badOutput).

@@ -139,16 +139,4 @@ Expected<QByteArray> PngStream::finish() {
     return PngPieces::assemble(s.pieces, s.size, false, s.options.dotsPerMeter);
 }
 
-PngStream::Encoded PngStream::encodeWhileRead(QSize size, const Read& read) {
-    PngStream png(size);
-    bool anyRow = false;
-    const Status failed = read([&](const std::uint32_t* rows, int count) {
-        anyRow = true;
-        png.add(rows, count);
-    });
-    if (failed)
-        return {*failed, anyRow};
-    return {png.finish(), anyRow};
-}
-
 } // namespace kestrova

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "CaptureBackend.h"
 #include "Expected.h"
 #include "PngPieces.h"
 #include "PngWriter.h"
@@ -9,7 +8,6 @@
 #include <QSize>
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 
 namespace kestrova {
@@ -32,16 +30,6 @@ public:
     // The same handed to `put` a part at a time, never held whole: a file or a pipe
     // takes it without another screenshot's worth of fresh memory.
     [[nodiscard]] Status finishTo(const PngPieces::Put& put);
-
-    // A picture of `size` encoded while `read` hands its rows to the sink it is given:
-    // its file, or what stopped the reading, and whether any row came before that (if
-    // none did, the caller may take the picture another way).
-    using Read = std::function<Status(const CaptureBackend::RowSink& sink)>;
-    struct Encoded {
-        Expected<QByteArray> file;
-        bool anyRow = false;
-    };
-    static Encoded encodeWhileRead(QSize size, const Read& read);
 
 private:
     struct State;
