@@ -82,17 +82,21 @@ int QuickShot::run(int argc, char** argv) {
     if (options.delaySeconds > 0)
         std::this_thread::sleep_for(std::chrono::seconds(options.delaySeconds));
 
-    // Rows go into the encoder as the server hands them over, and the file out to the
-    // output a part at a time: no picture of the screen, nor of its file, is made.
-    PngStream png(area.size());
+    // Rows go into the encoder as the server hands them over, and the file out a part at
+    // a time: no picture of the screen, nor of its file, is made. A file takes each part
+    // as soon as it is done, since it is only committed whole; a reader gets nothing
+    // until the whole screen has been read and compressed.
+    const auto put = [&output](const std::uint8_t* data, std::size_t size) {
+        return output->put(reinterpret_cast<const char*>(data), qsizetype(size));
+    };
+    PngStream png(area.size(), put,
+                  *options.output == QLatin1String("-") ? PngStream::Delivery::whole
+                                                        : PngStream::Delivery::asDone);
     if (const Status failed = display->read(
             area, [&png](const std::uint32_t* rows, int count) { png.add(rows, count); }))
         return fail(ShotCommand::captureFailed,
                     (failed->description + X11ScreenReader::failureHint()).simplified());
-    // A picture not written whole is never committed: the file stays as it was.
-    if (const Status unwritten = png.finishTo([&](const std::uint8_t* data, std::size_t size) {
-            return output->put(reinterpret_cast<const char*>(data), qsizetype(size));
-        }))
+    if (const Status unwritten = png.finish())
         return fail(ShotCommand::badOutput, output->failure().value_or(unwritten->description));
     const Expected<QString> where = output->commit();
     if (!where)

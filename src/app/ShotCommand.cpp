@@ -89,7 +89,8 @@ std::optional<Expected<QByteArray>> streamPng(CaptureBackend& backend,
                                               const std::vector<ScreenInfo>& screens,
                                               const ShotTarget::Plan& plan) {
     const QRect area = plan.nativeArea(screens);
-    PngStream png(area.size());
+    QByteArray file;
+    PngStream png(area.size(), PngPieces::appendTo(file));
     bool anyRow = false;
     const Status failed = backend.streamOnce(area, [&](const std::uint32_t* rows, int count) {
         anyRow = true;
@@ -99,7 +100,9 @@ std::optional<Expected<QByteArray>> streamPng(CaptureBackend& backend,
         return std::nullopt;
     if (failed)
         return *failed;
-    return png.finish();
+    if (const Status unfinished = png.finish())
+        return *unfinished;
+    return file;
 }
 
 // On X11 the clipboard belongs to a running program: a process of its own serves it

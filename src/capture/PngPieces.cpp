@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <vector>
 
 namespace kestrova {
@@ -142,11 +143,14 @@ std::uint32_t combineAdler32(std::uint32_t first, std::uint32_t second, std::siz
     return std::uint32_t((b << 16) | a);
 }
 
-// Signature, IHDR, sRGB, pHYs, then IDAT's length and type and the zlib header; after
-// the pieces, the zlib checksum, IDAT's CRC and IEND.
+// Signature, IHDR, sRGB and pHYs; IEND.
 constexpr std::size_t headBytes = ChunkWriter::signatureBytes + ChunkWriter::bytes(13) +
-                                  ChunkWriter::bytes(1) + ChunkWriter::bytes(9) + 8 + 2;
-constexpr std::size_t tailBytes = 4 + 4 + ChunkWriter::bytes(0);
+                                  ChunkWriter::bytes(1) + ChunkWriter::bytes(9);
+constexpr std::size_t endBytes = ChunkWriter::bytes(0);
+// What an IDAT chunk adds around its part of the stream; the zlib header before the
+// first part and its checksum after the last.
+constexpr std::size_t idatBytes = ChunkWriter::bytes(0);
+constexpr std::size_t zlibBytes = 2 + 4;
 
 } // namespace
 
@@ -201,18 +205,30 @@ void PngPieces::filterRows(const Pixels& pixels, bool alpha, PngWriter::Filter f
     }
 }
 
+std::size_t PngPieces::bound(libdeflate_compressor* compressor, std::size_t size) {
+    return libdeflate_deflate_compress_bound(compressor, size) + DeflateSplice::growth;
+}
+
 void PngPieces::compress(Piece& piece, libdeflate_compressor* compressor, const std::uint8_t* data,
                          std::size_t size, bool last) {
+    const std::size_t room = bound(compressor, size);
+    std::unique_ptr<std::uint8_t[]> out(new (std::nothrow) std::uint8_t[room]);
+    if (out && compressInto(piece, compressor, data, size, last, out.get(), room) != 0)
+        piece.bytes = std::move(out);
+}
+
+std::size_t PngPieces::compressInto(Piece& piece, libdeflate_compressor* compressor,
+                                    const std::uint8_t* data, std::size_t size, bool last,
+                                    std::uint8_t* out, std::size_t room) {
     piece.adler = libdeflate_adler32(1, data, size);
-    const std::size_t bound = libdeflate_deflate_compress_bound(compressor, size);
-    auto out = std::make_unique_for_overwrite<std::uint8_t[]>(bound + DeflateSplice::growth);
-    std::size_t packed = libdeflate_deflate_compress(compressor, data, size, out.get(), bound);
+    if (room < DeflateSplice::growth)
+        return 0;
+    std::size_t packed =
+        libdeflate_deflate_compress(compressor, data, size, out, room - DeflateSplice::growth);
     if (packed != 0 && !last)
-        packed = DeflateSplice::makeContinuable(out.get(), packed);
-    if (packed == 0)
-        return;
-    piece.bytes = std::move(out);
+        packed = DeflateSplice::makeContinuable(out, packed);
     piece.size = packed;
+    return packed;
 }
 
 void PngPieces::CompressorDeleter::operator()(libdeflate_compressor* c) const {
@@ -249,23 +265,7 @@ int PngPieces::tallest(const std::vector<Piece>& pieces) {
     return rows;
 }
 
-Status PngPieces::write(const std::vector<Piece>& pieces, QSize size, bool alpha, int dotsPerMeter,
-                        const Put& put) {
-    const std::size_t rowBytes = std::size_t(size.width()) * (alpha ? 4 : 3) + 1;
-    std::size_t packed = 2 + 4; // the zlib header and checksum around the pieces
-    std::uint32_t adler = 1;
-    for (const Piece& piece : pieces) {
-        if (!piece.bytes)
-            return CaptureError::make(CaptureError::Kind::encodeFailed);
-        packed += piece.size;
-        adler =
-            combineAdler32(adler, piece.adler, rowBytes * std::size_t(piece.last - piece.first));
-    }
-    // IDAT is one chunk: its length field holds up to 2^31 - 1.
-    if (packed > 0x7fffffffu)
-        return CaptureError::make(CaptureError::Kind::encodeFailed);
-
-    // Signature, IHDR, sRGB, pHYs, and the start of IDAT.
+bool PngPieces::putHead(const Put& put, QSize size, bool alpha, int dotsPerMeter) {
     std::array<std::uint8_t, headBytes> head;
     ChunkWriter chunks(head.data());
     std::uint8_t* ihdr = chunks.data();
@@ -286,49 +286,87 @@ Status PngPieces::write(const std::vector<Piece>& pieces, QSize size, bool alpha
     put32(phys + 4, dpm);
     phys[8] = 1; // per metre
     chunks.seal("pHYs", 9);
+    return put(head.data(), head.size());
+}
 
-    // The zlib stream: its header (deflate, 32 KiB window, "fast" level, checked), the
-    // pieces one after another, and the checksum of all the filtered rows. The chunk's
-    // CRC follows the bytes as they go.
-    std::uint8_t* idat = head.data() + chunks.size();
-    put32(idat, static_cast<std::uint32_t>(packed));
-    std::memcpy(idat + 4, "IDAT", 4);
+// Each piece is an IDAT chunk of its own, so that it can go out as soon as it is done,
+// before the size of the whole is known. The zlib stream runs through them: its header
+// (deflate, 32 KiB window, "fast" level, checked) before the first piece, the checksum
+// of all the filtered rows after the last.
+bool PngPieces::putPiece(const Put& put, const Piece& piece, const std::uint8_t* bytes, bool first,
+                         bool last, std::uint32_t adler) {
+    const std::size_t length = piece.size + (first ? 2 : 0) + (last ? 4 : 0);
+    // A chunk's length field holds up to 2^31 - 1.
+    if (piece.size == 0 || length > 0x7fffffffu)
+        return false;
+    std::uint8_t before[8 + 2];
+    put32(before, static_cast<std::uint32_t>(length));
+    std::memcpy(before + 4, "IDAT", 4);
     const unsigned header = 0x7800u | (1u << 6);
-    put16(idat + 8, header + 31 - header % 31);
-    std::uint32_t crc = libdeflate_crc32(0, idat + 4, 4 + 2);
-    if (!put(head.data(), head.size()))
-        return CaptureError::make(CaptureError::Kind::encodeFailed);
-    for (const Piece& piece : pieces) {
-        crc = libdeflate_crc32(crc, piece.bytes.get(), piece.size);
-        if (!put(piece.bytes.get(), piece.size))
-            return CaptureError::make(CaptureError::Kind::encodeFailed);
+    put16(before + 8, header + 31 - header % 31);
+    const std::size_t beforeBytes = first ? 10 : 8;
+    std::uint8_t after[4 + 4];
+    std::size_t afterBytes = 0;
+    if (last) {
+        put32(after, adler);
+        afterBytes = 4;
     }
-    std::array<std::uint8_t, tailBytes> tail;
-    put32(tail.data(), adler);
-    put32(tail.data() + 4, libdeflate_crc32(crc, tail.data(), 4));
-    ChunkWriter(tail.data() + 8, ChunkWriter::noSignature).seal("IEND", 0);
-    if (!put(tail.data(), tail.size()))
+    std::uint32_t crc = libdeflate_crc32(0, before + 4, beforeBytes - 4);
+    crc = libdeflate_crc32(crc, bytes, piece.size);
+    crc = libdeflate_crc32(crc, after, afterBytes);
+    put32(after + afterBytes, crc);
+    afterBytes += 4;
+    return put(before, beforeBytes) && put(bytes, piece.size) && put(after, afterBytes);
+}
+
+bool PngPieces::putEnd(const Put& put) {
+    std::array<std::uint8_t, endBytes> end;
+    ChunkWriter(end.data(), ChunkWriter::noSignature).seal("IEND", 0);
+    return put(end.data(), end.size());
+}
+
+std::uint32_t PngPieces::adlerAfter(std::uint32_t before, const Piece& piece,
+                                    std::size_t rowBytes) {
+    return combineAdler32(before, piece.adler, rowBytes * std::size_t(piece.last - piece.first));
+}
+
+Status PngPieces::write(const std::vector<Piece>& pieces, QSize size, bool alpha, int dotsPerMeter,
+                        const Put& put) {
+    const std::size_t rowBytes = std::size_t(size.width()) * (alpha ? 4 : 3) + 1;
+    std::uint32_t adler = 1;
+    for (const Piece& piece : pieces) {
+        if (!piece.bytes)
+            return CaptureError::make(CaptureError::Kind::encodeFailed);
+        adler = adlerAfter(adler, piece, rowBytes);
+    }
+    bool written = putHead(put, size, alpha, dotsPerMeter);
+    for (std::size_t p = 0; written && p < pieces.size(); ++p)
+        written =
+            putPiece(put, pieces[p], pieces[p].bytes.get(), p == 0, p + 1 == pieces.size(), adler);
+    if (!written || !putEnd(put))
         return CaptureError::make(CaptureError::Kind::encodeFailed);
     return std::nullopt;
 }
 
 std::size_t PngPieces::fileSize(const std::vector<Piece>& pieces) {
-    std::size_t size = headBytes + tailBytes;
+    std::size_t size = headBytes + zlibBytes + endBytes;
     for (const Piece& piece : pieces)
-        size += piece.size;
+        size += idatBytes + piece.size;
     return size;
+}
+
+PngPieces::Put PngPieces::appendTo(QByteArray& file) {
+    return [&file](const std::uint8_t* data, std::size_t length) {
+        file.append(reinterpret_cast<const char*>(data), qsizetype(length));
+        return true;
+    };
 }
 
 Expected<QByteArray> PngPieces::assemble(const std::vector<Piece>& pieces, QSize size, bool alpha,
                                          int dotsPerMeter) {
     QByteArray file;
     file.reserve(qsizetype(fileSize(pieces)));
-    const Status failed = write(
-        pieces, size, alpha, dotsPerMeter, [&file](const std::uint8_t* data, std::size_t length) {
-            file.append(reinterpret_cast<const char*>(data), qsizetype(length));
-            return true;
-        });
-    if (failed)
+    if (const Status failed = write(pieces, size, alpha, dotsPerMeter, appendTo(file)))
         return *failed;
     return file;
 }

@@ -31,9 +31,9 @@ public:
     struct Piece {
         int first = 0; // rows [first, last)
         int last = 0;
-        std::unique_ptr<std::uint8_t[]> bytes; // null when compressing failed
-        std::size_t size = 0;
-        std::uint32_t adler = 1; // of the piece's uncompressed bytes
+        std::unique_ptr<std::uint8_t[]> bytes; // its own, if it has them
+        std::size_t size = 0;                  // 0 when compressing failed
+        std::uint32_t adler = 1;               // of the piece's uncompressed bytes
     };
 
     struct CompressorDeleter {
@@ -58,13 +58,31 @@ public:
     // next one can follow it in the same stream.
     static void compress(Piece& piece, libdeflate_compressor* compressor, const std::uint8_t* data,
                          std::size_t size, bool last);
-    // The PNG file around the compressed pieces, which are in order and cover every row,
-    // handed to `put` a part at a time (false from it stops the writing); or all in one.
+    // The same into `room` bytes at `out`, which the piece does not own; returns the
+    // size (also the piece's), 0 when it failed. `bound` is the room that always does.
+    static std::size_t compressInto(Piece& piece, libdeflate_compressor* compressor,
+                                    const std::uint8_t* data, std::size_t size, bool last,
+                                    std::uint8_t* out, std::size_t room);
+    static std::size_t bound(libdeflate_compressor* compressor, std::size_t size);
+
+    // The PNG file is handed to a `Put` a part at a time; false from it stops the writing.
     using Put = std::function<bool(const std::uint8_t* data, std::size_t size)>;
+    // The file's parts, in this order: the head, each piece (its compressed `bytes`) in
+    // order, the end. The last piece carries `adler`, the checksum of all the filtered
+    // rows, which `adlerAfter` adds up piece by piece from 1. False when `put` was.
+    static bool putHead(const Put& put, QSize size, bool alpha, int dotsPerMeter);
+    static bool putPiece(const Put& put, const Piece& piece, const std::uint8_t* bytes, bool first,
+                         bool last, std::uint32_t adler);
+    static bool putEnd(const Put& put);
+    static std::uint32_t adlerAfter(std::uint32_t before, const Piece& piece, std::size_t rowBytes);
+    // The whole file around pieces that are in order, cover every row and own their
+    // bytes: a part at a time, or all in one.
     [[nodiscard]] static Status write(const std::vector<Piece>& pieces, QSize size, bool alpha,
                                       int dotsPerMeter, const Put& put);
     static Expected<QByteArray> assemble(const std::vector<Piece>& pieces, QSize size, bool alpha,
                                          int dotsPerMeter);
+    // A `Put` that appends to `file`.
+    static Put appendTo(QByteArray& file);
     static std::size_t fileSize(const std::vector<Piece>& pieces);
 };
 

@@ -13,16 +13,21 @@ namespace kestrova {
 
 // Rows come in on the caller's thread and are copied into slots, a piece's worth each
 // with the row above it; a full slot is filtered and compressed on Qt's pool. Slots, and
-// the memory that goes with them, are reused as their pieces finish.
+// the memory that goes with them, are reused as their pieces finish. Pieces go out on
+// the caller's thread too, in order.
 struct PngStream::State {
     struct Slot {
         HugePageBytes::Bytes pixels;   // the row above the piece, then its rows
         HugePageBytes::Bytes filtered; // the piece's rows as the compressor takes them
+        HugePageBytes::Bytes packed;   // delivered as done: the piece compressed
+        std::size_t room = 0;
         PngPieces::Compressor compressor;
         QFuture<void> done;
     };
 
     QSize size;
+    PngPieces::Put put;
+    Delivery delivery = Delivery::whole;
     PngWriter::Options options;
     std::vector<PngPieces::Piece> pieces;
     std::vector<Slot> ring;
@@ -30,6 +35,9 @@ struct PngStream::State {
     std::size_t filteredRowBytes = 0;
     int rowsIn = 0;
     std::size_t current = 0; // the piece the next row belongs to
+    std::size_t started = 0; // pieces whose compressing has begun
+    std::size_t written = 0; // pieces handed to `put`
+    std::uint32_t adler = 1; // of the filtered rows written
     bool failed = false;
 
     Slot& slotOf(std::size_t piece) { return ring[piece % ring.size()]; }
@@ -40,14 +48,36 @@ struct PngStream::State {
         for (Slot& slot : ring)
             slot.done.waitForFinished();
     }
+    // Hands over, in order, the pieces that are done, waiting for those before `upTo`.
+    void writeOut(std::size_t upTo) {
+        while (!failed && written < started) {
+            Slot& slot = slotOf(written);
+            if (written >= upTo && !slot.done.isFinished())
+                return;
+            slot.done.waitForFinished();
+            const PngPieces::Piece& piece = pieces[written];
+            const bool first = written == 0;
+            const bool last = written + 1 == pieces.size();
+            adler = PngPieces::adlerAfter(adler, piece, filteredRowBytes);
+            failed = (first && !PngPieces::putHead(put, size, false, options.dotsPerMeter)) ||
+                     !PngPieces::putPiece(put, piece,
+                                          piece.bytes ? piece.bytes.get() : slot.packed.get(),
+                                          first, last, adler);
+            ++written;
+        }
+    }
 };
 
-PngStream::PngStream(QSize size) : PngStream(size, PngWriter::Options{}) {}
+PngStream::PngStream(QSize size, PngPieces::Put put, Delivery delivery)
+    : PngStream(size, std::move(put), delivery, PngWriter::Options{}) {}
 
-PngStream::PngStream(QSize size, const PngWriter::Options& options)
+PngStream::PngStream(QSize size, PngPieces::Put put, Delivery delivery,
+                     const PngWriter::Options& options)
     : m_state(std::make_unique<State>()) {
     State& s = *m_state;
     s.size = size;
+    s.put = std::move(put);
+    s.delivery = delivery;
     s.options = options;
     if (size.isEmpty()) {
         s.failed = true;
@@ -63,8 +93,16 @@ PngStream::PngStream(QSize size, const PngWriter::Options& options)
         slot.pixels = HugePageBytes::make(s.pixelRowBytes * std::size_t(rowsPerPiece + 1));
         slot.filtered = HugePageBytes::make(s.filteredRowBytes * std::size_t(rowsPerPiece));
         slot.compressor = PngPieces::compressor(options);
-        if (!slot.pixels || !slot.filtered || !slot.compressor)
+        if (!slot.pixels || !slot.filtered || !slot.compressor) {
             s.failed = true;
+            continue;
+        }
+        if (delivery == Delivery::asDone) {
+            slot.room = PngPieces::bound(slot.compressor.get(),
+                                         s.filteredRowBytes * std::size_t(rowsPerPiece));
+            slot.packed = HugePageBytes::make(slot.room);
+            s.failed = s.failed || !slot.packed;
+        }
     }
 }
 
@@ -80,6 +118,7 @@ void PngStream::add(const std::uint32_t* rows, int count) {
         s.failed = true;
         return;
     }
+    const bool asDone = s.delivery == Delivery::asDone;
     for (int i = 0; i < count; ++i) {
         const int y = s.rowsIn++;
         if (y == s.pieces[s.current].last)
@@ -88,8 +127,13 @@ void PngStream::add(const std::uint32_t* rows, int count) {
         PngPieces::Piece& piece = s.pieces[p];
         State::Slot& slot = s.slotOf(p);
         if (y == piece.first) {
-            // The slot's last piece must be done with it; one not yet started is run here.
+            // The slot's last piece must be done with it, and out when its compressed
+            // bytes are the slot's; one not yet started is run here.
+            if (asDone && p >= s.ring.size())
+                s.writeOut(p - s.ring.size() + 1);
             slot.done.waitForFinished();
+            if (s.failed)
+                return;
             // The row above the piece, which filters predict from; above the top row the
             // format has zeros.
             if (p > 0) {
@@ -106,37 +150,42 @@ void PngStream::add(const std::uint32_t* rows, int count) {
         if (y + 1 < piece.last)
             continue;
         const bool last = p + 1 == s.pieces.size();
-        const auto work = [&s, &slot, &piece, last] {
+        const auto work = [&s, &slot, &piece, last, asDone] {
             const int rowsInPiece = piece.last - piece.first;
             const PngPieces::Pixels pixels{s.pixelRow(slot, 0), s.pixelRowBytes, s.size.width()};
             PngPieces::filterRows(pixels, false, s.options.filter, 1, rowsInPiece + 1,
                                   slot.filtered.get());
-            PngPieces::compress(piece, slot.compressor.get(), slot.filtered.get(),
-                                s.filteredRowBytes * std::size_t(rowsInPiece), last);
+            const std::size_t size = s.filteredRowBytes * std::size_t(rowsInPiece);
+            if (asDone)
+                PngPieces::compressInto(piece, slot.compressor.get(), slot.filtered.get(), size,
+                                        last, slot.packed.get(), slot.room);
+            else
+                PngPieces::compress(piece, slot.compressor.get(), slot.filtered.get(), size, last);
         };
+        ++s.started;
         // The caller would only wait for the last piece: it compresses it itself (a small
         // picture then never involves another thread).
         if (last)
             work();
         else
             slot.done = QtConcurrent::run(work);
+        if (asDone)
+            s.writeOut(0);
     }
 }
 
-Status PngStream::finishTo(const PngPieces::Put& put) {
+Status PngStream::finish() {
     State& s = *m_state;
     s.waitForAll();
-    if (s.failed || s.rowsIn != s.size.height())
+    bool whole = !s.failed && s.rowsIn == s.size.height();
+    // A piece that failed to compress fails the file before any of it goes out.
+    for (std::size_t p = s.written; whole && p < s.pieces.size(); ++p)
+        whole = s.pieces[p].size != 0;
+    if (whole)
+        s.writeOut(s.pieces.size());
+    if (!whole || s.failed || !PngPieces::putEnd(s.put))
         return CaptureError::make(CaptureError::Kind::encodeFailed);
-    return PngPieces::write(s.pieces, s.size, false, s.options.dotsPerMeter, put);
-}
-
-Expected<QByteArray> PngStream::finish() {
-    State& s = *m_state;
-    s.waitForAll();
-    if (s.failed || s.rowsIn != s.size.height())
-        return CaptureError::make(CaptureError::Kind::encodeFailed);
-    return PngPieces::assemble(s.pieces, s.size, false, s.options.dotsPerMeter);
+    return std::nullopt;
 }
 
 } // namespace kestrova

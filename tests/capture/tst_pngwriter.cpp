@@ -102,13 +102,26 @@ private slots:
                         rows[std::size_t(y) * std::size_t(rgb32.width()) + std::size_t(x)] =
                             (from[x] & 0xffffffu) | (quint32(x * 7 + y) << 24);
                 }
-                PngStream stream(rgb32.size(), {2, filter, threads, pieces});
-                for (int y = 0; y < rgb32.height();) {
-                    const int batch = std::min(1 + y % 5, rgb32.height() - y);
-                    stream.add(rows.data() + std::size_t(y) * std::size_t(rgb32.width()), batch);
-                    y += batch;
+                // Held until finished, or handed over as pieces are done: a piece goes
+                // out at the latest when its slot is needed again.
+                for (const auto delivery :
+                     {PngStream::Delivery::whole, PngStream::Delivery::asDone}) {
+                    QByteArray file;
+                    PngStream stream(rgb32.size(), PngPieces::appendTo(file), delivery,
+                                     {2, filter, threads, pieces});
+                    for (int y = 0; y < rgb32.height();) {
+                        const int batch = std::min(1 + y % 5, rgb32.height() - y);
+                        stream.add(rows.data() + std::size_t(y) * std::size_t(rgb32.width()),
+                                   batch);
+                        y += batch;
+                    }
+                    if (delivery == PngStream::Delivery::whole)
+                        QVERIFY(file.isEmpty());
+                    else if (std::min(pieces, rgb32.height()) > threads + 1)
+                        QVERIFY(!file.isEmpty());
+                    QVERIFY(!stream.finish());
+                    QCOMPARE(file, png.value());
                 }
-                QCOMPARE(stream.finish().value(), png.value());
             }
         }
     }
@@ -192,12 +205,14 @@ private slots:
         QVERIFY(!PngWriter::encode(QImage()));
         // A picture whose rows stopped coming, or came too many, is no picture.
         const quint32 rows[8] = {};
-        PngStream shortOne(QSize(2, 3));
+        QByteArray file;
+        PngStream shortOne(QSize(2, 3), PngPieces::appendTo(file));
         shortOne.add(rows, 2);
-        QVERIFY(!shortOne.finish());
-        PngStream longOne(QSize(2, 3));
+        QVERIFY(shortOne.finish());
+        PngStream longOne(QSize(2, 3), PngPieces::appendTo(file));
         longOne.add(rows, 4);
-        QVERIFY(!longOne.finish());
+        QVERIFY(longOne.finish());
+        QVERIFY(file.isEmpty());
     }
 };
 
