@@ -85,7 +85,7 @@ int QuickShot::run(int argc, char** argv) {
     // Rows go into the encoder as the server hands them over, and the file out a part at
     // a time: no picture of the screen, nor of its file, is made. A file takes each part
     // as soon as it is done, since it is only committed whole; a reader gets nothing
-    // until the whole screen has been read.
+    // until the whole screen has been read and compressed.
     const auto put = [&output](const std::uint8_t* data, std::size_t size) {
         return output->put(reinterpret_cast<const char*>(data), qsizetype(size));
     };

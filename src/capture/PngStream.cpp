@@ -19,7 +19,7 @@ struct PngStream::State {
     struct Slot {
         HugePageBytes::Bytes pixels;   // the row above the piece, then its rows
         HugePageBytes::Bytes filtered; // the piece's rows as the compressor takes them
-        HugePageBytes::Bytes packed;   // the piece compressed
+        HugePageBytes::Bytes packed;   // delivered as done: the piece compressed
         std::size_t room = 0;
         PngPieces::Compressor compressor;
         QFuture<void> done;
@@ -41,7 +41,6 @@ struct PngStream::State {
     bool failed = false;
 
     Slot& slotOf(std::size_t piece) { return ring[piece % ring.size()]; }
-    bool mayWrite() const { return delivery == Delivery::asDone || rowsIn == size.height(); }
     std::uint8_t* pixelRow(Slot& slot, int inSlot) const {
         return slot.pixels.get() + pixelRowBytes * std::size_t(inSlot);
     }
@@ -49,18 +48,14 @@ struct PngStream::State {
         for (Slot& slot : ring)
             slot.done.waitForFinished();
     }
-    // Hands over, in order, the pieces that are done, waiting for those before `upTo`;
-    // from its slot, or from its own copy.
+    // Hands over, in order, the pieces that are done, waiting for those before `upTo`.
     void writeOut(std::size_t upTo) {
         while (!failed && written < started) {
-            const PngPieces::Piece& piece = pieces[written];
-            // A piece copied out of its slot is done, and the slot may be another's.
             Slot& slot = slotOf(written);
-            if (!piece.bytes) {
-                if (written >= upTo && !slot.done.isFinished())
-                    return;
-                slot.done.waitForFinished();
-            }
+            if (written >= upTo && !slot.done.isFinished())
+                return;
+            slot.done.waitForFinished();
+            const PngPieces::Piece& piece = pieces[written];
             const bool first = written == 0;
             const bool last = written + 1 == pieces.size();
             adler = PngPieces::adlerAfter(adler, piece, filteredRowBytes);
@@ -98,12 +93,16 @@ PngStream::PngStream(QSize size, PngPieces::Put put, Delivery delivery,
         slot.pixels = HugePageBytes::make(s.pixelRowBytes * std::size_t(rowsPerPiece + 1));
         slot.filtered = HugePageBytes::make(s.filteredRowBytes * std::size_t(rowsPerPiece));
         slot.compressor = PngPieces::compressor(options);
-        if (slot.compressor)
+        if (!slot.pixels || !slot.filtered || !slot.compressor) {
+            s.failed = true;
+            continue;
+        }
+        if (delivery == Delivery::asDone) {
             slot.room = PngPieces::bound(slot.compressor.get(),
                                          s.filteredRowBytes * std::size_t(rowsPerPiece));
-        slot.packed = HugePageBytes::make(slot.room);
-        if (!slot.pixels || !slot.filtered || !slot.compressor || !slot.packed)
-            s.failed = true;
+            slot.packed = HugePageBytes::make(slot.room);
+            s.failed = s.failed || !slot.packed;
+        }
     }
 }
 
@@ -119,6 +118,7 @@ void PngStream::add(const std::uint32_t* rows, int count) {
         s.failed = true;
         return;
     }
+    const bool asDone = s.delivery == Delivery::asDone;
     for (int i = 0; i < count; ++i) {
         const int y = s.rowsIn++;
         if (y == s.pieces[s.current].last)
@@ -127,21 +127,11 @@ void PngStream::add(const std::uint32_t* rows, int count) {
         PngPieces::Piece& piece = s.pieces[p];
         State::Slot& slot = s.slotOf(p);
         if (y == piece.first) {
-            // The slot's last piece must be done with it, and out or copied out of it.
-            if (p >= s.ring.size()) {
-                const std::size_t old = p - s.ring.size();
-                if (s.mayWrite())
-                    s.writeOut(old + 1);
-                slot.done.waitForFinished();
-                if (s.written <= old) {
-                    PngPieces::Piece& held = s.pieces[old];
-                    held.bytes.reset(new (std::nothrow) std::uint8_t[held.size]);
-                    if (held.bytes)
-                        std::memcpy(held.bytes.get(), slot.packed.get(), held.size);
-                    else
-                        s.failed = true;
-                }
-            }
+            // The slot's last piece must be done with it, and out when its compressed
+            // bytes are the slot's; one not yet started is run here.
+            if (asDone && p >= s.ring.size())
+                s.writeOut(p - s.ring.size() + 1);
+            slot.done.waitForFinished();
             if (s.failed)
                 return;
             // The row above the piece, which filters predict from; above the top row the
@@ -160,34 +150,40 @@ void PngStream::add(const std::uint32_t* rows, int count) {
         if (y + 1 < piece.last)
             continue;
         const bool last = p + 1 == s.pieces.size();
-        const auto work = [&s, &slot, &piece, last] {
+        const auto work = [&s, &slot, &piece, last, asDone] {
             const int rowsInPiece = piece.last - piece.first;
             const PngPieces::Pixels pixels{s.pixelRow(slot, 0), s.pixelRowBytes, s.size.width()};
             PngPieces::filterRows(pixels, false, s.options.filter, 1, rowsInPiece + 1,
                                   slot.filtered.get());
-            PngPieces::compressInto(piece, slot.compressor.get(), slot.filtered.get(),
-                                    s.filteredRowBytes * std::size_t(rowsInPiece), last,
-                                    slot.packed.get(), slot.room);
+            const std::size_t size = s.filteredRowBytes * std::size_t(rowsInPiece);
+            if (asDone)
+                PngPieces::compressInto(piece, slot.compressor.get(), slot.filtered.get(), size,
+                                        last, slot.packed.get(), slot.room);
+            else
+                PngPieces::compress(piece, slot.compressor.get(), slot.filtered.get(), size, last);
         };
         ++s.started;
-        // A picture of one piece never involves another thread. Otherwise the caller
-        // hands pieces over while the last ones are compressed.
-        if (s.pieces.size() == 1)
+        // The caller would only wait for the last piece: it compresses it itself (a small
+        // picture then never involves another thread).
+        if (last)
             work();
         else
             slot.done = QtConcurrent::run(work);
-        if (s.mayWrite())
+        if (asDone)
             s.writeOut(0);
     }
 }
 
 Status PngStream::finish() {
     State& s = *m_state;
-    // Nothing goes out of a picture whose rows are not all in.
-    if (!s.failed && s.rowsIn == s.size.height())
-        s.writeOut(s.pieces.size());
     s.waitForAll();
-    if (s.failed || s.written != s.pieces.size() || !PngPieces::putEnd(s.put))
+    bool whole = !s.failed && s.rowsIn == s.size.height();
+    // A piece that failed to compress fails the file before any of it goes out.
+    for (std::size_t p = s.written; whole && p < s.pieces.size(); ++p)
+        whole = s.pieces[p].size != 0;
+    if (whole)
+        s.writeOut(s.pieces.size());
+    if (!whole || s.failed || !PngPieces::putEnd(s.put))
         return CaptureError::make(CaptureError::Kind::encodeFailed);
     return std::nullopt;
 }

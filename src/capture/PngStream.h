@@ -16,12 +16,10 @@ namespace kestrova {
 // cores meanwhile. The file goes to `put` a part at a time, never held whole.
 class PngStream final {
 public:
-    // When the file goes out: nothing until every row is in, so that whoever reads it
-    // never gets part of a picture the display failed to finish (from then on nothing
-    // but `put` can fail: every piece has memory set aside to be compressed into); or
-    // each piece as soon as it and those before it are done, into a file that is thrown
-    // away unless finished. Pieces handed over while others are compressed take the
-    // writing out of the wait at the end.
+    // When the file goes out: once every row is in and every piece compressed, so that
+    // whoever reads it never gets part of a picture; or each piece as soon as it and
+    // those before it are done, into a file that is thrown away unless finished. That
+    // takes the writing out of the wait at the end, and reuses the pieces' memory.
     enum class Delivery { whole, asDone };
 
     PngStream(QSize size, PngPieces::Put put, Delivery delivery = Delivery::whole);
