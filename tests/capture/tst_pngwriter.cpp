@@ -213,6 +213,16 @@ private slots:
         longOne.add(rows, 4);
         QVERIFY(longOne.finish());
         QVERIFY(file.isEmpty());
+        // Once the output refuses a part, nothing more is written and the file failed.
+        const QImage tall = noise(64, 256, QImage::Format_RGB32, 8);
+        int parts = 0;
+        PngStream refused(tall.size(),
+                          [&parts](const std::uint8_t*, std::size_t) { return ++parts < 3; },
+                          PngStream::Delivery::asDone, {2, PngWriter::Filter::adaptive, 2, 8});
+        for (int y = 0; y < tall.height(); ++y)
+            refused.add(reinterpret_cast<const quint32*>(tall.constScanLine(y)), 1);
+        QVERIFY(refused.finish());
+        QCOMPARE(parts, 3);
     }
 };
 
