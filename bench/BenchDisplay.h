@@ -1,22 +1,24 @@
 #pragma once
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QImage>
 #include <QPainter>
 #include <QProcess>
 #include <QSize>
+#include <QTimer>
 #include <QWidget>
 
 #include <unistd.h>
 
 // Waits, handling events meanwhile (the desktop window repaints what overlays uncover).
+// The loop sleeps until an event or the timer comes: a pause must leave the machine idle,
+// as a user's minutes between two screenshots do, not keep a core busy polling.
 inline void pause(int ms) {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 // What the benchmarks run kestrova on: an X server of their own, sized like the
