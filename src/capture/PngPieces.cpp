@@ -265,7 +265,9 @@ int PngPieces::tallest(const std::vector<Piece>& pieces) {
     return rows;
 }
 
-bool PngPieces::putHead(const Put& put, QSize size, bool alpha, int dotsPerMeter) {
+namespace {
+
+bool putHead(const PngPieces::Put& put, QSize size, bool alpha, int dotsPerMeter) {
     std::array<std::uint8_t, headBytes> head;
     ChunkWriter chunks(head.data());
     std::uint8_t* ihdr = chunks.data();
@@ -293,8 +295,8 @@ bool PngPieces::putHead(const Put& put, QSize size, bool alpha, int dotsPerMeter
 // before the size of the whole is known. The zlib stream runs through them: its header
 // (deflate, 32 KiB window, "fast" level, checked) before the first piece, the checksum
 // of all the filtered rows after the last.
-bool PngPieces::putPiece(const Put& put, const Piece& piece, const std::uint8_t* bytes, bool first,
-                         bool last, std::uint32_t adler) {
+bool putPiece(const PngPieces::Put& put, const PngPieces::Piece& piece, const std::uint8_t* bytes,
+              bool first, bool last, std::uint32_t adler) {
     const std::size_t length = piece.size + (first ? 2 : 0) + (last ? 4 : 0);
     // A chunk's length field holds up to 2^31 - 1.
     if (piece.size == 0 || length > 0x7fffffffu)
@@ -319,33 +321,36 @@ bool PngPieces::putPiece(const Put& put, const Piece& piece, const std::uint8_t*
     return put(before, beforeBytes) && put(bytes, piece.size) && put(after, afterBytes);
 }
 
-bool PngPieces::putEnd(const Put& put) {
+bool putEnd(const PngPieces::Put& put) {
     std::array<std::uint8_t, endBytes> end;
     ChunkWriter(end.data(), ChunkWriter::noSignature).seal("IEND", 0);
     return put(end.data(), end.size());
 }
 
-std::uint32_t PngPieces::adlerAfter(std::uint32_t before, const Piece& piece,
-                                    std::size_t rowBytes) {
-    return combineAdler32(before, piece.adler, rowBytes * std::size_t(piece.last - piece.first));
+} // namespace
+
+PngPieces::FileOut::FileOut(Put put, QSize size, bool alpha, int dotsPerMeter, std::size_t pieces)
+    : m_put(std::move(put)), m_size(size), m_alpha(alpha), m_dotsPerMeter(dotsPerMeter),
+      m_pieces(pieces) {}
+
+bool PngPieces::FileOut::piece(const Piece& piece, const std::uint8_t* bytes) {
+    if (!bytes)
+        bytes = piece.bytes.get();
+    const bool first = m_given == 0;
+    const bool last = m_given + 1 == m_pieces;
+    const std::size_t rowBytes = std::size_t(m_size.width()) * (m_alpha ? 4 : 3) + 1;
+    m_adler =
+        combineAdler32(m_adler, piece.adler, rowBytes * std::size_t(piece.last - piece.first));
+    m_failed = m_failed || m_given >= m_pieces || !bytes ||
+               (first && !putHead(m_put, m_size, m_alpha, m_dotsPerMeter)) ||
+               !putPiece(m_put, piece, bytes, first, last, m_adler);
+    ++m_given;
+    return !m_failed;
 }
 
-Status PngPieces::write(const std::vector<Piece>& pieces, QSize size, bool alpha, int dotsPerMeter,
-                        const Put& put) {
-    const std::size_t rowBytes = std::size_t(size.width()) * (alpha ? 4 : 3) + 1;
-    std::uint32_t adler = 1;
-    for (const Piece& piece : pieces) {
-        if (!piece.bytes)
-            return CaptureError::make(CaptureError::Kind::encodeFailed);
-        adler = adlerAfter(adler, piece, rowBytes);
-    }
-    bool written = putHead(put, size, alpha, dotsPerMeter);
-    for (std::size_t p = 0; written && p < pieces.size(); ++p)
-        written =
-            putPiece(put, pieces[p], pieces[p].bytes.get(), p == 0, p + 1 == pieces.size(), adler);
-    if (!written || !putEnd(put))
-        return CaptureError::make(CaptureError::Kind::encodeFailed);
-    return std::nullopt;
+bool PngPieces::FileOut::end() {
+    m_failed = m_failed || m_given != m_pieces || !putEnd(m_put);
+    return !m_failed;
 }
 
 std::size_t PngPieces::fileSize(const std::vector<Piece>& pieces) {
@@ -366,8 +371,12 @@ Expected<QByteArray> PngPieces::assemble(const std::vector<Piece>& pieces, QSize
                                          int dotsPerMeter) {
     QByteArray file;
     file.reserve(qsizetype(fileSize(pieces)));
-    if (const Status failed = write(pieces, size, alpha, dotsPerMeter, appendTo(file)))
-        return *failed;
+    FileOut out(appendTo(file), size, alpha, dotsPerMeter, pieces.size());
+    for (const Piece& piece : pieces)
+        if (!out.piece(piece))
+            return CaptureError::make(CaptureError::Kind::encodeFailed);
+    if (!out.end())
+        return CaptureError::make(CaptureError::Kind::encodeFailed);
     return file;
 }
 

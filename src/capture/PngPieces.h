@@ -67,18 +67,32 @@ public:
 
     // The PNG file is handed to a `Put` a part at a time; false from it stops the writing.
     using Put = std::function<bool(const std::uint8_t* data, std::size_t size)>;
-    // The file's parts, in this order: the head, each piece (its compressed `bytes`) in
-    // order, the end. The last piece carries `adler`, the checksum of all the filtered
-    // rows, which `adlerAfter` adds up piece by piece from 1. False when `put` was.
-    static bool putHead(const Put& put, QSize size, bool alpha, int dotsPerMeter);
-    static bool putPiece(const Put& put, const Piece& piece, const std::uint8_t* bytes, bool first,
-                         bool last, std::uint32_t adler);
-    static bool putEnd(const Put& put);
-    static std::uint32_t adlerAfter(std::uint32_t before, const Piece& piece, std::size_t rowBytes);
-    // The whole file around pieces that are in order, cover every row and own their
-    // bytes: a part at a time, or all in one.
-    [[nodiscard]] static Status write(const std::vector<Piece>& pieces, QSize size, bool alpha,
-                                      int dotsPerMeter, const Put& put);
+
+    // Writes the file around pieces given in order, each as soon as it is done: the head
+    // before the first, each piece an IDAT chunk of its own, the checksum of all the
+    // filtered rows with the last, then the end. Once `put` refuses a part, or a piece
+    // failed to compress, nothing more goes out.
+    class FileOut final {
+    public:
+        FileOut(Put put, QSize size, bool alpha, int dotsPerMeter, std::size_t pieces);
+        // The piece's compressed bytes are `bytes`, or its own when null.
+        bool piece(const Piece& piece, const std::uint8_t* bytes = nullptr);
+        // After the last piece.
+        bool end();
+        std::size_t given() const { return m_given; }
+
+    private:
+        Put m_put;
+        QSize m_size;
+        bool m_alpha = false;
+        int m_dotsPerMeter = 0;
+        std::size_t m_pieces = 0;
+        std::size_t m_given = 0;
+        std::uint32_t m_adler = 1;
+        bool m_failed = false;
+    };
+
+    // The whole file around pieces that are in order, cover every row and own their bytes.
     static Expected<QByteArray> assemble(const std::vector<Piece>& pieces, QSize size, bool alpha,
                                          int dotsPerMeter);
     // A `Put` that appends to `file`.

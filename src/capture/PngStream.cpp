@@ -7,6 +7,7 @@
 #include <QFuture>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <algorithm>
 #include <cstring>
 
 namespace kestrova {
@@ -26,19 +27,25 @@ struct PngStream::State {
     };
 
     QSize size;
-    PngPieces::Put put;
-    Delivery delivery = Delivery::whole;
+    Delivery delivery;
     PngWriter::Options options;
+    std::size_t pixelRowBytes;
+    std::size_t filteredRowBytes;
     std::vector<PngPieces::Piece> pieces;
+    PngPieces::FileOut out;
     std::vector<Slot> ring;
-    std::size_t pixelRowBytes = 0;
-    std::size_t filteredRowBytes = 0;
     int rowsIn = 0;
     std::size_t current = 0; // the piece the next row belongs to
     std::size_t started = 0; // pieces whose compressing has begun
-    std::size_t written = 0; // pieces handed to `put`
-    std::uint32_t adler = 1; // of the filtered rows written
     bool failed = false;
+
+    State(QSize size, PngPieces::Put put, Delivery delivery, const PngWriter::Options& options)
+        : size(size), delivery(delivery), options(options),
+          pixelRowBytes(std::size_t(std::max(size.width(), 0)) * 4),
+          filteredRowBytes(std::size_t(std::max(size.width(), 0)) * 3 + 1),
+          pieces(size.isEmpty() ? std::vector<PngPieces::Piece>{}
+                                : PngPieces::split(size.height(), filteredRowBytes, options)),
+          out(std::move(put), size, false, options.dotsPerMeter, pieces.size()) {}
 
     Slot& slotOf(std::size_t piece) { return ring[piece % ring.size()]; }
     std::uint8_t* pixelRow(Slot& slot, int inSlot) const {
@@ -50,20 +57,13 @@ struct PngStream::State {
     }
     // Hands over, in order, the pieces that are done, waiting for those before `upTo`.
     void writeOut(std::size_t upTo) {
-        while (!failed && written < started) {
-            Slot& slot = slotOf(written);
-            if (written >= upTo && !slot.done.isFinished())
+        while (!failed && out.given() < started) {
+            const std::size_t p = out.given();
+            Slot& slot = slotOf(p);
+            if (p >= upTo && !slot.done.isFinished())
                 return;
             slot.done.waitForFinished();
-            const PngPieces::Piece& piece = pieces[written];
-            const bool first = written == 0;
-            const bool last = written + 1 == pieces.size();
-            adler = PngPieces::adlerAfter(adler, piece, filteredRowBytes);
-            failed = (first && !PngPieces::putHead(put, size, false, options.dotsPerMeter)) ||
-                     !PngPieces::putPiece(put, piece,
-                                          piece.bytes ? piece.bytes.get() : slot.packed.get(),
-                                          first, last, adler);
-            ++written;
+            failed = !out.piece(pieces[p], pieces[p].bytes ? nullptr : slot.packed.get());
         }
     }
 };
@@ -73,19 +73,12 @@ PngStream::PngStream(QSize size, PngPieces::Put put, Delivery delivery)
 
 PngStream::PngStream(QSize size, PngPieces::Put put, Delivery delivery,
                      const PngWriter::Options& options)
-    : m_state(std::make_unique<State>()) {
+    : m_state(std::make_unique<State>(size, std::move(put), delivery, options)) {
     State& s = *m_state;
-    s.size = size;
-    s.put = std::move(put);
-    s.delivery = delivery;
-    s.options = options;
     if (size.isEmpty()) {
         s.failed = true;
         return;
     }
-    s.pixelRowBytes = std::size_t(size.width()) * 4;
-    s.filteredRowBytes = std::size_t(size.width()) * 3 + 1;
-    s.pieces = PngPieces::split(size.height(), s.filteredRowBytes, options);
     const int rowsPerPiece = PngPieces::tallest(s.pieces);
     // Enough slots to keep every core busy while the next piece comes in.
     s.ring.resize(std::min(s.pieces.size(), std::size_t(PngPieces::cores(options)) + 1));
@@ -178,12 +171,12 @@ Status PngStream::finish() {
     State& s = *m_state;
     s.waitForAll();
     bool whole = !s.failed && s.rowsIn == s.size.height();
-    // A piece that failed to compress fails the file before any of it goes out.
-    for (std::size_t p = s.written; whole && p < s.pieces.size(); ++p)
+    // A piece that failed to compress fails the file before any more of it goes out.
+    for (std::size_t p = s.out.given(); whole && p < s.pieces.size(); ++p)
         whole = s.pieces[p].size != 0;
     if (whole)
         s.writeOut(s.pieces.size());
-    if (!whole || s.failed || !PngPieces::putEnd(s.put))
+    if (!whole || s.failed || !s.out.end())
         return CaptureError::make(CaptureError::Kind::encodeFailed);
     return std::nullopt;
 }
