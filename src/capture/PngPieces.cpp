@@ -122,13 +122,51 @@ void filterRow(FilterType type, const std::uint8_t* cur, const std::uint8_t* pre
     }
 }
 
-// How well a filtered row is likely to compress: the sum of its bytes read as signed
-// magnitudes (smaller is better), the usual heuristic.
-std::uint32_t cost(const std::uint8_t* row, std::size_t n) {
-    std::uint32_t sum = 0;
-    for (std::size_t i = 0; i < n; ++i)
-        sum += static_cast<std::uint32_t>(std::abs(static_cast<std::int8_t>(row[i])));
-    return sum;
+// How well a filtered byte is likely to compress: its magnitude read as signed (the
+// smaller the sum over a row, the better), the usual heuristic.
+inline std::uint32_t cost(std::uint8_t filtered) {
+    return static_cast<std::uint32_t>(std::abs(static_cast<std::int8_t>(filtered)));
+}
+
+// Where the compiler can, this is built a second time for AVX2 and picked when the
+// processor has it: twice the bytes per step.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define KESTROVA_ALSO_FOR_AVX2 __attribute__((target_clones("avx2", "default")))
+#else
+#define KESTROVA_ALSO_FOR_AVX2
+#endif
+
+// Filters `cur` (above it `prev`) with sub, up and paeth in one pass, into `toSub`,
+// `toUp` and `toPaeth`, and adds up each one's cost. One pass reads the rows once, and
+// lets the compiler vectorise all three at once; 16-bit lanes are wide enough for the
+// predictor's sums.
+KESTROVA_ALSO_FOR_AVX2
+void filterAll(const std::uint8_t* __restrict cur, const std::uint8_t* __restrict prev,
+               std::size_t n, std::size_t bpp, std::uint8_t* __restrict toSub,
+               std::uint8_t* __restrict toUp, std::uint8_t* __restrict toPaeth,
+               std::array<std::uint32_t, 3>& costs) {
+    std::uint32_t costSub = 0, costUp = 0, costPaeth = 0;
+    for (std::size_t i = 0; i < bpp; ++i) {
+        toSub[i] = cur[i];
+        toUp[i] = toPaeth[i] = static_cast<std::uint8_t>(cur[i] - prev[i]);
+        costSub += cost(toSub[i]);
+        costUp += cost(toUp[i]);
+        costPaeth += cost(toPaeth[i]);
+    }
+    for (std::size_t i = bpp; i < n; ++i) {
+        const std::int16_t x = cur[i], a = cur[i - bpp], b = prev[i], c = prev[i - bpp];
+        const auto pa = static_cast<std::int16_t>(std::abs(b - c));
+        const auto pb = static_cast<std::int16_t>(std::abs(a - c));
+        const auto pc = static_cast<std::int16_t>(std::abs(a + b - 2 * c));
+        const std::int16_t predicted = (pa <= pb && pa <= pc) ? a : (pb <= pc ? b : c);
+        toSub[i] = static_cast<std::uint8_t>(x - a);
+        toUp[i] = static_cast<std::uint8_t>(x - b);
+        toPaeth[i] = static_cast<std::uint8_t>(x - predicted);
+        costSub += cost(toSub[i]);
+        costUp += cost(toUp[i]);
+        costPaeth += cost(toPaeth[i]);
+    }
+    costs = {costSub, costUp, costPaeth};
 }
 
 // The Adler-32 of two pieces one after the other, from theirs and the second's length.
@@ -158,10 +196,11 @@ void PngPieces::filterRows(const Pixels& pixels, bool alpha, PngWriter::Filter f
                            int last, std::uint8_t* raw) {
     const std::size_t bpp = alpha ? 4 : 3;
     const std::size_t n = std::size_t(pixels.width) * bpp;
-    std::vector<std::uint8_t> rows(3 * n, 0);
+    std::vector<std::uint8_t> rows(4 * n, 0);
     std::uint8_t* prev = rows.data();
     std::uint8_t* cur = prev + n;
-    std::uint8_t* trial = cur + n;
+    std::uint8_t* toUp = cur + n;
+    std::uint8_t* toPaeth = toUp + n;
     if (first > 0)
         unpackRow(pixels, first - 1, alpha, prev);
     for (int y = first; y < last; ++y) {
@@ -181,19 +220,16 @@ void PngPieces::filterRows(const Pixels& pixels, bool alpha, PngWriter::Filter f
             chosen = paeth;
             break;
         case PngWriter::Filter::adaptive: {
-            // Try each; keep the cheapest in `out`, using `trial` for the others.
-            filterRow(sub, cur, prev, n, bpp, out + 1);
-            std::uint32_t best = cost(out + 1, n);
+            // All three at once; keep the cheapest in `out` (sub on a tie, then up).
+            std::array<std::uint32_t, 3> costs;
+            filterAll(cur, prev, n, bpp, out + 1, toUp, toPaeth, costs);
             chosen = sub;
-            for (const FilterType t : {up, paeth}) {
-                filterRow(t, cur, prev, n, bpp, trial);
-                const std::uint32_t c = cost(trial, n);
-                if (c < best) {
-                    best = c;
-                    chosen = t;
-                    std::memcpy(out + 1, trial, n);
-                }
-            }
+            if (costs[1] < costs[0])
+                chosen = up;
+            if (costs[2] < std::min(costs[0], costs[1]))
+                chosen = paeth;
+            if (chosen != sub)
+                std::memcpy(out + 1, chosen == up ? toUp : toPaeth, n);
             out[0] = chosen;
             std::swap(prev, cur);
             continue;
