@@ -1,7 +1,6 @@
 #include "PngStream.h"
 
 #include "CaptureError.h"
-#include "HugePageBytes.h"
 #include "PngPieces.h"
 
 #include <QFuture>
@@ -9,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace kestrova {
 
@@ -17,10 +17,14 @@ namespace kestrova {
 // the memory that goes with them, are reused as their pieces finish. Pieces go out on
 // the caller's thread too, in order.
 struct PngStream::State {
+    // A slot's memory is about a megabyte for each of its parts, in small pages: a
+    // process that starts after a pause gets huge pages cleared many times slower
+    // than the few hundred small ones it actually touches.
     struct Slot {
-        HugePageBytes::Bytes pixels;   // the row above the piece, then its rows
-        HugePageBytes::Bytes filtered; // the piece's rows as the compressor takes them
-        HugePageBytes::Bytes packed;   // delivered as done: the piece compressed
+        std::unique_ptr<std::uint8_t[]> memory;
+        std::uint8_t* pixels = nullptr;   // the row above the piece, then its rows
+        std::uint8_t* filtered = nullptr; // the piece's rows as the compressor takes them
+        std::uint8_t* packed = nullptr;   // delivered as done: the piece compressed
         std::size_t room = 0;
         PngPieces::Compressor compressor;
         QFuture<void> done;
@@ -49,7 +53,7 @@ struct PngStream::State {
 
     Slot& slotOf(std::size_t piece) { return ring[piece % ring.size()]; }
     std::uint8_t* pixelRow(Slot& slot, int inSlot) const {
-        return slot.pixels.get() + pixelRowBytes * std::size_t(inSlot);
+        return slot.pixels + pixelRowBytes * std::size_t(inSlot);
     }
     void waitForAll() {
         for (Slot& slot : ring)
@@ -63,7 +67,7 @@ struct PngStream::State {
             if (p >= upTo && !slot.done.isFinished())
                 return;
             slot.done.waitForFinished();
-            failed = !out.piece(pieces[p], pieces[p].bytes ? nullptr : slot.packed.get());
+            failed = !out.piece(pieces[p], pieces[p].bytes ? nullptr : slot.packed);
         }
     }
 };
@@ -82,20 +86,24 @@ PngStream::PngStream(QSize size, PngPieces::Put put, Delivery delivery,
     const int rowsPerPiece = PngPieces::tallest(s.pieces);
     // Enough slots to keep every core busy while the next piece comes in.
     s.ring.resize(std::min(s.pieces.size(), std::size_t(PngPieces::cores(options)) + 1));
+    const std::size_t pixelBytes = s.pixelRowBytes * std::size_t(rowsPerPiece + 1);
+    const std::size_t filteredBytes = s.filteredRowBytes * std::size_t(rowsPerPiece);
     for (State::Slot& slot : s.ring) {
-        slot.pixels = HugePageBytes::make(s.pixelRowBytes * std::size_t(rowsPerPiece + 1));
-        slot.filtered = HugePageBytes::make(s.filteredRowBytes * std::size_t(rowsPerPiece));
         slot.compressor = PngPieces::compressor(options);
-        if (!slot.pixels || !slot.filtered || !slot.compressor) {
+        if (!slot.compressor) {
             s.failed = true;
             continue;
         }
-        if (delivery == Delivery::asDone) {
-            slot.room = PngPieces::bound(slot.compressor.get(),
-                                         s.filteredRowBytes * std::size_t(rowsPerPiece));
-            slot.packed = HugePageBytes::make(slot.room);
-            s.failed = s.failed || !slot.packed;
+        if (delivery == Delivery::asDone)
+            slot.room = PngPieces::bound(slot.compressor.get(), filteredBytes);
+        slot.memory.reset(new (std::nothrow) std::uint8_t[pixelBytes + filteredBytes + slot.room]);
+        if (!slot.memory) {
+            s.failed = true;
+            continue;
         }
+        slot.pixels = slot.memory.get();
+        slot.filtered = slot.pixels + pixelBytes;
+        slot.packed = slot.room != 0 ? slot.filtered + filteredBytes : nullptr;
     }
 }
 
@@ -147,13 +155,13 @@ void PngStream::add(const std::uint32_t* rows, int count) {
             const int rowsInPiece = piece.last - piece.first;
             const PngPieces::Pixels pixels{s.pixelRow(slot, 0), s.pixelRowBytes, s.size.width()};
             PngPieces::filterRows(pixels, false, s.options.filter, 1, rowsInPiece + 1,
-                                  slot.filtered.get());
+                                  slot.filtered);
             const std::size_t size = s.filteredRowBytes * std::size_t(rowsInPiece);
             if (asDone)
-                PngPieces::compressInto(piece, slot.compressor.get(), slot.filtered.get(), size,
-                                        last, slot.packed.get(), slot.room);
+                PngPieces::compressInto(piece, slot.compressor.get(), slot.filtered, size, last,
+                                        slot.packed, slot.room);
             else
-                PngPieces::compress(piece, slot.compressor.get(), slot.filtered.get(), size, last);
+                PngPieces::compress(piece, slot.compressor.get(), slot.filtered, size, last);
         };
         ++s.started;
         // The caller would only wait for the last piece: it compresses it itself (a small
