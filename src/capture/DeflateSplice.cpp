@@ -168,6 +168,8 @@ public:
             }
             code <<= 1;
         }
+        if (&meanings == &literals)
+            mergeLiterals();
         return true;
     }
 
@@ -204,6 +206,21 @@ public:
     }
 
 private:
+    // Most of a screenshot's symbols are literals: where a literal's code leaves room in
+    // the table's bits for whole codes of more literals, its entry takes them all at
+    // once. The entry for the bits after a literal has a lower index, so going up, it
+    // already holds what follows it.
+    void mergeLiterals() {
+        for (int r = 0; r < (1 << m_bits); ++r) {
+            Entry& entry = m_fast[r];
+            if (entry.kind != Kind::value || entry.bits >= m_bits)
+                continue;
+            const Entry& next = m_fast[r >> entry.bits];
+            if (next.kind == Kind::value && next.bits <= m_bits - entry.bits)
+                entry.bits = std::uint8_t(entry.bits + next.bits);
+        }
+    }
+
     // Left uninitialised: `build` fills what it uses.
     std::array<Entry, 1 << fastBits> m_fast;
     int m_bits = 1;
