@@ -1,7 +1,9 @@
 #include "PortalPicture.h"
 
+#include "PngDecoder.h"
 #include "PortalRequest.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QImageReader>
@@ -11,6 +13,9 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <memory>
+#include <new>
+#include <optional>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -47,6 +52,22 @@ Error unreadable(const QString& why) {
 Error unreadable(const QString& path, int err) {
     return unreadable(
         QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(err))));
+}
+
+// Up to `size` bytes from the start of a file; fewer if it ends first.
+std::optional<std::size_t> readAll(int fd, std::uint8_t* to, std::size_t size) {
+    std::size_t got = 0;
+    while (got < size) {
+        const ssize_t n = ::pread(fd, to + got, size - got, off_t(got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return std::nullopt;
+        if (n == 0)
+            break;
+        got += std::size_t(n);
+    }
+    return got;
 }
 
 } // namespace
@@ -105,15 +126,38 @@ Expected<QImage> PortalPicture::take(const QString& path, int allocationLimitMiB
     if (!S_ISREG(opened.st_mode))
         return unreadable(QStringLiteral("%1 is not a file").arg(path));
 
-    // Decoded from the descriptor that was checked, not from the name again.
-    QFile reader;
-    if (!reader.open(file.get(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
-        return unreadable(QStringLiteral("%1: %2").arg(path, reader.errorString()));
-    QImageReader decoder(&reader);
-    decoder.setAllocationLimit(allocationLimitMiB);
-    QImage image = decoder.read();
-    if (image.isNull())
-        return unreadable(QStringLiteral("%1: %2").arg(path, decoder.errorString()));
+    // Read from the descriptor that was checked, not from the name again, and all at
+    // once: the file was just written, so it is in memory, and the fast decoder wants it
+    // whole.
+    const std::size_t limit = std::size_t(allocationLimitMiB) * 1024 * 1024;
+    if (opened.st_size <= 0 || std::size_t(opened.st_size) > limit)
+        return unreadable(QStringLiteral("%1: %2 bytes is not a picture of the screen")
+                              .arg(path)
+                              .arg(qint64(opened.st_size)));
+    const std::size_t expected = std::size_t(opened.st_size);
+    const std::unique_ptr<std::uint8_t[]> bytes(new (std::nothrow) std::uint8_t[expected]);
+    if (!bytes)
+        return unreadable(path, ENOMEM);
+    const std::optional<std::size_t> got = readAll(file.get(), bytes.get(), expected);
+    if (!got)
+        return unreadable(path, errno);
+    QImage image = PngDecoder::decode(bytes.get(), *got, limit);
+    if (image.isNull()) {
+        // Not the kind of PNG desktops write: the general decoder reads it, or says why
+        // it cannot. (The fast one may have moved the bytes of a PNG it gave up on.)
+        if (const std::optional<std::size_t> again = readAll(file.get(), bytes.get(), *got);
+            again != got)
+            return unreadable(path, again ? EIO : errno);
+        QBuffer reader;
+        reader.setData(
+            QByteArray::fromRawData(reinterpret_cast<const char*>(bytes.get()), qsizetype(*got)));
+        reader.open(QIODevice::ReadOnly);
+        QImageReader decoder(&reader);
+        decoder.setAllocationLimit(allocationLimitMiB);
+        image = decoder.read();
+        if (image.isNull())
+            return unreadable(QStringLiteral("%1: %2").arg(path, decoder.errorString()));
+    }
 
     // Removed only if the name still stands for the very file that was read.
     struct stat named {};

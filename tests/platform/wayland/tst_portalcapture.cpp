@@ -4,7 +4,9 @@
 #include "CaptureError.h"
 #include "DesktopLayout.h"
 #include "FakePortal.h"
+#include "PngDecoder.h"
 #include "PortalCaptureBackend.h"
+#include "PortalPicture.h"
 #include "PortalRequest.h"
 #include "TestSupport.h"
 
@@ -15,6 +17,10 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <libdeflate.h>
+
+#include <cstdlib>
 
 #include <sys/stat.h>
 
@@ -37,6 +43,67 @@ Outcome ask(PortalCaptureBackend& backend, const std::vector<ScreenInfo>& screen
     if (outcome.done)
         outcome.stills = answer.result();
     return outcome;
+}
+
+void putChunk(QByteArray& png, const char* type, const QByteArray& data) {
+    const auto bigEndian = [&png](quint32 v) {
+        for (int shift = 24; shift >= 0; shift -= 8)
+            png.append(char(v >> shift));
+    };
+    const QByteArray body = QByteArray(type, 4) + data;
+    bigEndian(quint32(data.size()));
+    png += body;
+    bigEndian(libdeflate_crc32(0, body.constData(), std::size_t(body.size())));
+}
+
+// A PNG of 8-bit RGB or RGBA written by hand, row y with filter y % 5 (none, sub, up,
+// average, paeth), its data in three IDAT chunks.
+QByteArray everyFilterPng(const QImage& image, int channels) {
+    const int rowBytes = image.width() * channels;
+    std::vector<int> above(static_cast<std::size_t>(rowBytes), 0);
+    std::vector<int> row(static_cast<std::size_t>(rowBytes));
+    QByteArray raw;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb p = image.pixel(x, y);
+            const int values[4] = {qRed(p), qGreen(p), qBlue(p), qAlpha(p)};
+            for (int c = 0; c < channels; ++c)
+                row[std::size_t(x * channels + c)] = values[c];
+        }
+        const int filter = y % 5;
+        raw.append(char(filter));
+        for (int i = 0; i < rowBytes; ++i) {
+            const int a = i >= channels ? row[std::size_t(i - channels)] : 0;
+            const int b = above[std::size_t(i)];
+            const int c = i >= channels ? above[std::size_t(i - channels)] : 0;
+            const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
+            const int paeth = pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+            const int predicted[5] = {0, a, b, (a + b) / 2, paeth};
+            raw.append(char(row[std::size_t(i)] - predicted[filter]));
+        }
+        above = row;
+    }
+    libdeflate_compressor* deflater = libdeflate_alloc_compressor(6);
+    QByteArray packed(qsizetype(libdeflate_zlib_compress_bound(deflater, std::size_t(raw.size()))),
+                      Qt::Uninitialized);
+    packed.resize(
+        qsizetype(libdeflate_zlib_compress(deflater, raw.constData(), std::size_t(raw.size()),
+                                           packed.data(), std::size_t(packed.size()))));
+    libdeflate_free_compressor(deflater);
+
+    QByteArray png("\x89PNG\r\n\x1a\n", 8);
+    QByteArray header;
+    for (const quint32 v : {quint32(image.width()), quint32(image.height())})
+        for (int shift = 24; shift >= 0; shift -= 8)
+            header.append(char(v >> shift));
+    header += QByteArray("\x08", 1) + char(channels == 4 ? 6 : 2) + QByteArray(3, '\0');
+    putChunk(png, "IHDR", header);
+    const qsizetype third = packed.size() / 3;
+    putChunk(png, "IDAT", packed.left(third));
+    putChunk(png, "IDAT", packed.mid(third, third));
+    putChunk(png, "IDAT", packed.mid(2 * third));
+    putChunk(png, "IEND", {});
+    return png;
 }
 
 const std::vector<ScreenInfo> oneScreen{{QStringLiteral("A"), QRect(0, 0, 64, 40), 1}};
@@ -200,6 +267,55 @@ private slots:
         QVERIFY(linked.stills);
         QCOMPARE(linked.stills.value().at(0), test::noise({64, 40}, 4));
         QVERIFY(QFileInfo::exists(m_dir.filePath(QStringLiteral("real/shot.png"))));
+    }
+
+    void picturesDecodeExactlyWhicheverWayTheyAreRead() {
+        const auto write = [this](const QByteArray& bytes, const QString& name) {
+            QFile file(m_dir.filePath(name));
+            if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+                return QString();
+            return file.fileName();
+        };
+        // Every row filter, with three channels and with four; alpha plays no part in a
+        // picture of the screen, however the file sets it.
+        QImage source = test::noise({61, 23}, 11).convertToFormat(QImage::Format_ARGB32);
+        for (int y = 0; y < source.height(); ++y)
+            for (int x = 0; x < source.width(); ++x)
+                source.setPixel(x, y, (source.pixel(x, y) & 0xffffffu) | quint32(x * 37 + y) << 24);
+        const QImage expected = test::noise({61, 23}, 11);
+        for (const int channels : {3, 4}) {
+            QByteArray png = everyFilterPng(source, channels);
+            const QImage fast = PngDecoder::decode(reinterpret_cast<std::uint8_t*>(png.data()),
+                                                   std::size_t(png.size()), 1 << 20);
+            QCOMPARE(fast.format(), QImage::Format_RGB32);
+            QCOMPARE(fast, expected);
+        }
+        // What the portal names is read that way (and removed once read).
+        const QString path = write(everyFilterPng(source, 4), QStringLiteral("f.png"));
+        const Expected<QImage> read = PortalPicture::take(path, 128);
+        QVERIFY(read);
+        QCOMPARE(read.value(), expected);
+        QVERIFY(!QFileInfo::exists(path));
+
+        // Other kinds of PNG are read too, by Qt's decoder.
+        const QImage grey = test::noise({40, 30}, 12).convertToFormat(QImage::Format_Grayscale8);
+        QVERIFY(grey.save(m_dir.filePath(QStringLiteral("grey.png"))));
+        const Expected<QImage> readGrey =
+            PortalPicture::take(m_dir.filePath(QStringLiteral("grey.png")), 128);
+        QVERIFY(readGrey);
+        QCOMPARE(readGrey.value().convertToFormat(QImage::Format_Grayscale8), grey);
+
+        // A damaged picture is an error that says so, and the file stays.
+        const QByteArray good = everyFilterPng(source, 3);
+        QByteArray flipped = good;
+        flipped[good.indexOf("IDAT") + 40] = char(flipped[good.indexOf("IDAT") + 40] ^ 0x10);
+        for (const QByteArray& bad : {good.left(good.size() - 30), flipped}) {
+            const QString path = write(bad, QStringLiteral("bad.png"));
+            const Expected<QImage> read = PortalPicture::take(path, 128);
+            QVERIFY(!read);
+            QVERIFY(portal::is(read.error(), portal::Failure::unreadable));
+            QVERIFY(QFileInfo::exists(path));
+        }
     }
 
     void desktopsLargerThanQtsDefaultLimitAreRead() {
