@@ -37,8 +37,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QPainter>
 #include <QProcess>
 #include <QThread>
+#include <QUrl>
 
 #include <algorithm>
 #include <cstdio>
@@ -158,12 +160,30 @@ public:
         return {{QStringLiteral("Meta-0"), QRect(0, 0, 1920, 1080), 1}};
     }
 
+    // Grey, or with KESTROVA_BENCH_SCREEN naming a picture, that picture with a grey
+    // square where the pixel is read: the portal's PNG is then as costly to decode as a
+    // real screen's.
     void paintGrey() override {
+        QString options = QStringLiteral("none");
+        QString uri;
+        if (const QString screen = qEnvironmentVariable("KESTROVA_BENCH_SCREEN");
+            !screen.isEmpty()) {
+            QImage picture = QImage(screen).scaled(1920, 1080, Qt::KeepAspectRatioByExpanding,
+                                                   Qt::SmoothTransformation);
+            QPainter(&picture).fillRect(0, 180, 60, 60, QColor(0x80, 0x80, 0x80));
+            const QString file = QDir::temp().filePath(QStringLiteral("kestrova-bench-screen.png"));
+            if (!picture.isNull() && picture.save(file)) {
+                options = QStringLiteral("stretched");
+                uri = QUrl::fromLocalFile(file).toString();
+            }
+        }
         for (const auto& [key, value] :
-             {std::pair{"picture-options", "none"}, std::pair{"primary-color", "#808080"}})
+             {std::pair{QStringLiteral("picture-uri"), uri},
+              std::pair{QStringLiteral("picture-options"), options},
+              std::pair{QStringLiteral("primary-color"), QStringLiteral("#808080")}})
             run(QStringLiteral("gsettings"),
-                {QStringLiteral("set"), QStringLiteral("org.gnome.desktop.background"),
-                 QLatin1String(key), QLatin1String(value)});
+                {QStringLiteral("set"), QStringLiteral("org.gnome.desktop.background"), key,
+                 value});
     }
 
     std::vector<int> greys() override {
