@@ -9,6 +9,7 @@
 #include "BenchStats.h"
 #include "PortalPicture.h"
 
+#include <QColorSpace>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -38,7 +39,9 @@ int main(int argc, char** argv) {
 
     QTemporaryDir dir;
     const QString written = dir.filePath(QStringLiteral("screen.png"));
-    const QImage screen = QImage(args.at(1)).convertToFormat(QImage::Format_RGB32);
+    QImage screen = QImage(args.at(1)).convertToFormat(QImage::Format_RGB32);
+    // Pixels only: a desktop's PNG names no colour space.
+    screen.setColorSpace(QColorSpace());
     if (screen.isNull() || !screen.save(written, "PNG")) {
         std::fprintf(stderr, "cannot read %s\n", qPrintable(args.at(1)));
         return 2;

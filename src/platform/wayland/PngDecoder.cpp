@@ -9,6 +9,7 @@
 #include <emmintrin.h>
 #endif
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -144,13 +145,32 @@ bool unfilterRow(int filter, const std::uint8_t* in, const std::uint32_t* above,
     }
 }
 
+// The buffer a picture of this size is decoded in (see decode).
+std::size_t bufferBytes(std::size_t width, std::size_t height, int channels) {
+    return std::max(width * channels + 1, width * 4) * height + margin;
+}
+
 struct Deflater final {
     void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
 };
 
 } // namespace
 
-QImage PngDecoder::decode(std::uint8_t* file, std::size_t size, std::size_t maxImageBytes) {
+PngDecoder::Memory PngDecoder::Memory::make(QSize pixels) {
+    if (pixels.isEmpty())
+        return {};
+    // Room for four channels holds three too.
+    const std::size_t size =
+        bufferBytes(std::size_t(pixels.width()), std::size_t(pixels.height()), 4);
+    Memory memory{ImageBuffer::bytes(size), size};
+    if (!memory.bytes)
+        return {};
+    prefault(memory.bytes.get(), size);
+    return memory;
+}
+
+QImage PngDecoder::decode(std::uint8_t* file, std::size_t size, std::size_t maxImageBytes,
+                          Memory ready) {
     if (size < sizeof signature + 25 || std::memcmp(file, signature, sizeof signature) != 0)
         return {};
     std::size_t pos = sizeof signature;
@@ -212,11 +232,16 @@ QImage PngDecoder::decode(std::uint8_t* file, std::size_t size, std::size_t maxI
     // The image's rows start at the front of the buffer; the inflated ones sit at its
     // end, far enough back that writing a pixel out never reaches a byte not yet read:
     // rows of three channels are shorter than the image's, and the gap grows row by row.
-    const std::size_t total = std::max(rowIn, rowOut) * height + margin;
-    ImageBuffer::Bytes buffer = ImageBuffer::bytes(total);
-    if (!buffer)
-        return {};
-    prefault(buffer.get(), total);
+    const std::size_t total = bufferBytes(width, height, channels);
+    ImageBuffer::Bytes buffer;
+    if (ready.bytes && ready.size >= total) {
+        buffer = std::move(ready.bytes);
+    } else {
+        buffer = ImageBuffer::bytes(total);
+        if (!buffer)
+            return {};
+        prefault(buffer.get(), total);
+    }
     std::uint8_t* in = buffer.get() + (total - inflated);
 
     const std::unique_ptr<libdeflate_decompressor, Deflater> inflater(

@@ -87,12 +87,18 @@ void PortalCaptureBackend::request(const std::vector<ScreenInfo>& screens,
     call << QString() << QVariantMap{{QStringLiteral("interactive"), false}};
 
     const int limit = PortalPicture::allocationLimit(screens);
+    // The desktop takes a while (a tenth of a second and more), and the picture's memory
+    // is slow to touch for the first time: that is done meanwhile.
+    const ReadyMemory memory = QtConcurrent::run([pixels = PortalPicture::desktopPixels(screens)] {
+        return std::make_shared<PngDecoder::Memory>(PngDecoder::Memory::make(pixels));
+    });
     // What the desktop remembered before this request, long answered by the time the
     // portal is (a person reads its dialog, if any).
     const QDBusPendingCall before = askPermissionStore(m_bus);
     PortalRequest::send(
         m_bus, call, m_timeouts, m_requests.get(),
-        [this, screens, done, limit, before, mayTakeAgain](Expected<PortalRequest::Answer> answer) {
+        [this, screens, done, limit, memory, before,
+         mayTakeAgain](Expected<PortalRequest::Answer> answer) {
             if (!answer) {
                 m_lastFailure = answer.error();
                 done(answer.error());
@@ -113,7 +119,7 @@ void PortalCaptureBackend::request(const std::vector<ScreenInfo>& screens,
                 return;
             }
             if (!mayTakeAgain || holdsAnswer(before, "yes")) {
-                deliver(fileOf(a), screens, limit, done);
+                deliver(fileOf(a), screens, limit, memory, done);
                 return;
             }
             // Allowed just now, in the desktop's dialog? Its picture may then hold the
@@ -121,10 +127,10 @@ void PortalCaptureBackend::request(const std::vector<ScreenInfo>& screens,
             // the screen is taken again, which asks nothing now.
             auto* after = new QDBusPendingCallWatcher(askPermissionStore(m_bus), m_requests.get());
             QObject::connect(after, &QDBusPendingCallWatcher::finished, after,
-                             [this, after, file = fileOf(a), screens, limit, done] {
+                             [this, after, file = fileOf(a), screens, limit, memory, done] {
                                  after->deleteLater();
                                  if (!holdsAnswer(*after, "yes")) {
-                                     deliver(file, screens, limit, done);
+                                     deliver(file, screens, limit, memory, done);
                                      return;
                                  }
                                  (void)QtConcurrent::run(
@@ -142,7 +148,8 @@ void PortalCaptureBackend::request(const std::vector<ScreenInfo>& screens,
 }
 
 void PortalCaptureBackend::deliver(const QString& file, const std::vector<ScreenInfo>& screens,
-                                   int limit, const std::function<void(Stills)>& done) {
+                                   int limit, const ReadyMemory& memory,
+                                   const std::function<void(Stills)>& done) {
     // Reading, decoding and cutting a whole desktop takes a while: not on the GUI thread.
     auto* watcher = new QFutureWatcher<Stills>(m_requests.get());
     QObject::connect(watcher, &QFutureWatcherBase::finished, watcher, [this, watcher, done] {
@@ -152,8 +159,9 @@ void PortalCaptureBackend::deliver(const QString& file, const std::vector<Screen
             m_lastFailure = stills.error();
         done(std::move(stills));
     });
-    watcher->setFuture(QtConcurrent::run([file, screens, limit]() -> Stills {
-        Expected<QImage> desktop = PortalPicture::take(file, limit);
+    watcher->setFuture(QtConcurrent::run([file, screens, limit, memory]() -> Stills {
+        const std::shared_ptr<PngDecoder::Memory> ready = memory.result();
+        Expected<QImage> desktop = PortalPicture::take(file, limit, std::move(*ready));
         if (!desktop)
             return desktop.error();
         return DesktopLayout::split(std::move(desktop.value()), screens);

@@ -2,9 +2,11 @@
 
 #include "CaptureBackend.h"
 #include "Error.h"
+#include "PngDecoder.h"
 #include "PortalRequest.h"
 
 #include <QDBusConnection>
+#include <QFuture>
 #include <QObject>
 
 #include <functional>
@@ -40,13 +42,16 @@ public:
     bool settingsCanHelp() const override { return false; }
 
 private:
+    // Memory for the portal's picture, made ready while the desktop takes it.
+    using ReadyMemory = QFuture<std::shared_ptr<PngDecoder::Memory>>;
+
     // Asks the portal for the desktop's picture; `mayTakeAgain` while a picture taken
     // as the user answered the desktop's dialog may still be replaced by a clean one.
     void request(const std::vector<ScreenInfo>& screens, const std::function<void(Stills)>& done,
                  bool mayTakeAgain = true);
     // Reads the portal's picture and cuts it into the screens' stills.
     void deliver(const QString& file, const std::vector<ScreenInfo>& screens, int limit,
-                 const std::function<void(Stills)>& done);
+                 const ReadyMemory& memory, const std::function<void(Stills)>& done);
     // Sorts out a "failed" answer: the user's own Deny in the desktop's dialog is an
     // answer, not a failure; a refusal the desktop stored earlier is explained.
     void refused(bool refusedBefore, const std::function<void(Stills)>& done);

@@ -72,19 +72,25 @@ std::optional<std::size_t> readAll(int fd, std::uint8_t* to, std::size_t size) {
 
 } // namespace
 
-int PortalPicture::allocationLimit(const std::vector<ScreenInfo>& screens) {
+QSize PortalPicture::desktopPixels(const std::vector<ScreenInfo>& screens) {
     QRect box;
     double scale = 1;
     for (const ScreenInfo& screen : screens) {
         box = box.united(screen.geometry);
         scale = std::max(scale, screen.scale);
     }
-    const double bytes = double(box.width()) * scale * double(box.height()) * scale * 4;
+    return QSize(int(std::ceil(box.width() * scale)), int(std::ceil(box.height() * scale)));
+}
+
+int PortalPicture::allocationLimit(const std::vector<ScreenInfo>& screens) {
+    const QSize pixels = desktopPixels(screens);
+    const double bytes = double(pixels.width()) * double(pixels.height()) * 4;
     // Twice the picture, for the decoder's own conversions; never below Qt's default.
     return int(std::clamp(std::ceil(2 * bytes / (1024.0 * 1024.0)), 128.0, 1e6));
 }
 
-Expected<QImage> PortalPicture::take(const QString& path, int allocationLimitMiB) {
+Expected<QImage> PortalPicture::take(const QString& path, int allocationLimitMiB,
+                                     PngDecoder::Memory ready) {
     if (path.isEmpty())
         return unreadable(QStringLiteral("no file given"));
     const QString clean = QDir::cleanPath(path);
@@ -141,7 +147,7 @@ Expected<QImage> PortalPicture::take(const QString& path, int allocationLimitMiB
     const std::optional<std::size_t> got = readAll(file.get(), bytes.get(), expected);
     if (!got)
         return unreadable(path, errno);
-    QImage image = PngDecoder::decode(bytes.get(), *got, limit);
+    QImage image = PngDecoder::decode(bytes.get(), *got, limit, std::move(ready));
     if (image.isNull()) {
         // Not the kind of PNG desktops write: the general decoder reads it, or says why
         // it cannot. (The fast one may have moved the bytes of a PNG it gave up on.)
