@@ -52,6 +52,13 @@ using namespace kestrova;
 
 namespace {
 
+// The headless GNOME and KWin sessions' one output (wayland_session.sh sets it).
+QSize sessionSize() {
+    const QStringList wxh = qEnvironmentVariable("KESTROVA_SESSION_SIZE").split(u'x');
+    const QSize size = wxh.size() == 2 ? QSize(wxh[0].toInt(), wxh[1].toInt()) : QSize();
+    return size.isEmpty() ? QSize(1920, 1080) : size;
+}
+
 QByteArray run(const QString& program, const QStringList& arguments) {
     QProcess process;
     process.start(program, arguments);
@@ -157,7 +164,7 @@ public:
     }
 
     std::vector<ScreenInfo> screens() override {
-        return {{QStringLiteral("Meta-0"), QRect(0, 0, 1920, 1080), 1}};
+        return {{QStringLiteral("Meta-0"), QRect(QPoint(0, 0), sessionSize()), 1}};
     }
 
     // Grey, or with KESTROVA_BENCH_SCREEN naming a picture, that picture with a grey
@@ -168,7 +175,7 @@ public:
         QString uri;
         if (const QString screen = qEnvironmentVariable("KESTROVA_BENCH_SCREEN");
             !screen.isEmpty()) {
-            QImage picture = QImage(screen).scaled(1920, 1080, Qt::KeepAspectRatioByExpanding,
+            QImage picture = QImage(screen).scaled(sessionSize(), Qt::KeepAspectRatioByExpanding,
                                                    Qt::SmoothTransformation);
             QPainter(&picture).fillRect(0, 180, 60, 60, QColor(0x80, 0x80, 0x80));
             const QString file = QDir::temp().filePath(QStringLiteral("kestrova-bench-screen.png"));
@@ -235,7 +242,7 @@ public:
     }
 
     std::vector<ScreenInfo> screens() override {
-        return {{QStringLiteral("Virtual-0"), QRect(0, 0, 1920, 1080), 1}};
+        return {{QStringLiteral("Virtual-0"), QRect(QPoint(0, 0), sessionSize()), 1}};
     }
 
     // Plasma's shell would draw the wallpaper; a layer-shell client does it here.

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs a test inside a fresh headless Wayland session of one desktop, on one 1920x1080
-# output, with its own session bus, PipeWire and the desktop's screenshot portal:
+# output (KESTROVA_SESSION_SIZE=WxH sets another, for benchmarks), with its own session bus, PipeWire and the desktop's screenshot portal:
 #   sway   wlroots, read back with grim;
 #   gnome  GNOME Shell, with a private system bus (its login-manager code needs one);
 #   kde    KWin, with KDE's portal and kglobalaccel.
@@ -11,6 +11,8 @@
 # (kestrova → KESTROVA, seat_input → SEAT_INPUT). The desktops refuse to run
 # as root, so as root the session runs as nobody.
 set -euo pipefail
+
+size=${KESTROVA_SESSION_SIZE:-1920x1080}
 
 # Waits for the compositor's socket; prints its name.
 wait_for_socket() { # log
@@ -32,7 +34,7 @@ start_sway() {
   export WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman
   # With several outputs, headless sway stops redrawing the output that shows a client's
   # cursor over a full-screen window; a cursor hidden when still keeps every output live.
-  printf 'output HEADLESS-1 resolution 1920x1080 position 0 0\nseat seat0 hide_cursor 100\n' \
+  printf 'output HEADLESS-1 resolution %s position 0 0\nseat seat0 hide_cursor 100\n' "$size" \
     >"$HOME/sway.conf"
   sway -c "$HOME/sway.conf" >"$HOME/compositor.log" 2>&1 &
   children+=($!)
@@ -59,7 +61,7 @@ start_gnome() {
   # and never runs its program, and the shell waits for the child): started again then.
   local shell attempt
   for attempt in 1 2 3; do
-    gnome-shell --headless --wayland --no-x11 --virtual-monitor 1920x1080 \
+    gnome-shell --headless --wayland --no-x11 --virtual-monitor "$size" \
       --wayland-display wayland-0 >"$HOME/compositor.log" 2>&1 &
     shell=$!
     for _ in $(seq 150); do
@@ -97,7 +99,7 @@ start_kde() { # test program
       >"$HOME/.local/share/applications/$(basename "$program").desktop"
   done
   kbuildsycoca5 >/dev/null 2>&1
-  "$HOME/kwin_wayland" --virtual --width 1920 --height 1080 --no-lockscreen \
+  "$HOME/kwin_wayland" --virtual --width "${size%x*}" --height "${size#*x}" --no-lockscreen \
     --socket wayland-0 >"$HOME/compositor.log" 2>&1 &
   children+=($!)
   WAYLAND_DISPLAY=$(wait_for_socket "$HOME/compositor.log")
@@ -180,8 +182,14 @@ for variable in ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS; do
   fi
   [ -n "$value" ] && environment+=("$variable=$value")
 done
-# A capture route chosen for kestrova passes through too.
+# A capture route chosen for kestrova passes through too, and so do the benchmark's
+# output size and screen picture (copied where the session's user can read it).
 [ -n "${KESTROVA_CAPTURE:-}" ] && environment+=("KESTROVA_CAPTURE=$KESTROVA_CAPTURE")
+[ -n "${KESTROVA_SESSION_SIZE:-}" ] && environment+=("KESTROVA_SESSION_SIZE=$KESTROVA_SESSION_SIZE")
+if [ -n "${KESTROVA_BENCH_SCREEN:-}" ]; then
+  cp "$KESTROVA_BENCH_SCREEN" "$work/bin/screen.png"
+  environment+=("KESTROVA_BENCH_SCREEN=$work/bin/screen.png")
+fi
 chmod 755 "$work" "$work/bin"
 chmod 700 "$work/runtime"
 
