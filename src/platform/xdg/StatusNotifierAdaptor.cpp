@@ -2,6 +2,8 @@
 
 #include "StatusNotifierItem.h"
 
+#include <QDBusConnection>
+#include <QDBusError>
 #include <QDBusMetaType>
 #include <QIcon>
 #include <QImage>
@@ -82,8 +84,15 @@ void StatusNotifierAdaptor::ContextMenu(int x, int y) {
     emit m_item->onMenuRequested(QPoint(x, y));
 }
 
-void StatusNotifierAdaptor::Activate(int x, int y) {
-    emit m_item->onMenuRequested(QPoint(x, y));
+// A left click. The icon's one behaviour is its menu, which the tray draws best, at the
+// icon; a menu kestrova opened itself would be a window of its own, which on Wayland
+// lands in the middle of the screen. Trays that call this although the icon is a menu
+// (KDE Plasma) draw the menu when told the icon has nothing else to do.
+void StatusNotifierAdaptor::Activate(int, int, const QDBusMessage& call) {
+    call.setDelayedReply(true);
+    QDBusConnection::sessionBus().send(
+        call.createErrorReply(QDBusError::NotSupported,
+                              QStringLiteral("kestrova's icon is its menu: the tray shows it.")));
 }
 
 // Clicking opens the menu; nothing else is a click's to do.

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QDBusAbstractAdaptor>
 #include <QDBusArgument>
+#include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QList>
 
@@ -71,7 +72,7 @@ public:
 
 public slots:
     void ContextMenu(int x, int y);
-    void Activate(int x, int y);
+    void Activate(int x, int y, const QDBusMessage& call);
     void SecondaryActivate(int x, int y);
     void Scroll(int delta, const QString& orientation);
 

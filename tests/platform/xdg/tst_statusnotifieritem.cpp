@@ -99,7 +99,8 @@ private slots:
     void initTestCase() { QVERIFY(QDBusConnection::sessionBus().isConnected()); }
 
     // Found only while a tray is there; registered with it, and with a tray that starts
-    // anew; and read as a menu with kestrova's own icon, byte order and all.
+    // anew; read as a menu with kestrova's own icon, byte order and all; and clicked,
+    // it leaves the menu to the tray.
     void registersWithTheTrayAsAMenu() {
         QVERIFY(!StatusNotifierItem::hostAvailable());
         auto tray = std::make_unique<FakeTray>();
@@ -126,6 +127,19 @@ private slots:
         QCOMPARE(pixmaps.first().width, 16);
         QCOMPARE(pixmaps.first().argb.size(), 16 * 16 * 4);
         QCOMPARE(pixmaps.first().argb.left(4), QByteArray::fromHex("ff123456"));
+
+        // A left click is the tray's to answer with the menu at the icon (KDE Plasma does
+        // on this error); only a tray that cannot draw menus asks kestrova to.
+        QSignalSpy opened(&item, &StatusNotifierItem::onMenuRequested);
+        const QDBusMessage activated =
+            call(item.serviceName(), at, sni, QStringLiteral("Activate"), {100, 1060});
+        QCOMPARE(activated.type(), QDBusMessage::ErrorMessage);
+        QCOMPARE(activated.errorName(), QStringLiteral("org.freedesktop.DBus.Error.NotSupported"));
+        QCOMPARE(
+            call(item.serviceName(), at, sni, QStringLiteral("ContextMenu"), {100, 1060}).type(),
+            QDBusMessage::ReplyMessage);
+        QCOMPARE(opened.size(), 1);
+        QCOMPARE(opened.at(0).at(0).toPoint(), QPoint(100, 1060));
 
         tray.reset();
         tray = std::make_unique<FakeTray>();
