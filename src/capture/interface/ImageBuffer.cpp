@@ -53,6 +53,15 @@ QImage ImageBuffer::make(QSize size, QImage::Format format) {
                   release, data);
 }
 
+QImage ImageBuffer::adopt(Bytes bytes, QSize size, qsizetype bytesPerLine, QImage::Format format) {
+    if (!bytes)
+        return {};
+    std::uint8_t* data = bytes.release();
+    return QImage(
+        data, size.width(), size.height(), bytesPerLine, format,
+        [](void* owned) { HugePageBytes::Free()(static_cast<std::uint8_t*>(owned)); }, data);
+}
+
 QImage ImageBuffer::copy(const QImage& source, const QRect& area) {
     const QRect cut = area.intersected(source.rect());
     if (cut.isEmpty())

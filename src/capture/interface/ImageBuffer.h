@@ -29,6 +29,9 @@ public:
     using Bytes = HugePageBytes::Bytes;
     // Uninitialised bytes for a large working buffer; null when there is no memory.
     static Bytes bytes(std::size_t size) { return HugePageBytes::make(size); }
+    // An image over such bytes (a picture read or decoded straight into them), which
+    // it then owns; null when there are none.
+    static QImage adopt(Bytes bytes, QSize size, qsizetype bytesPerLine, QImage::Format format);
 };
 
 } // namespace kestrova

@@ -126,11 +126,10 @@ QImage pictureOf(const QVariantMap& results, Received& received) {
     // become the still, instead of copied into another screen's worth of fresh memory.
     if ((format == QImage::Format_ARGB32 || format == QImage::Format_RGB32) &&
         stride == view.bytesPerLine()) {
-        uchar* owned = received.bytes.release();
-        QImage still(
-            owned, width, height, stride, QImage::Format_RGB32,
-            [](void* data) { HugePageBytes::Free()(static_cast<std::uint8_t*>(data)); }, owned);
-        ImageBuffer::putOpaqueRows(still, 0, reinterpret_cast<const std::uint32_t*>(owned), height);
+        QImage still = ImageBuffer::adopt(std::move(received.bytes), QSize(width, height), stride,
+                                          QImage::Format_RGB32);
+        ImageBuffer::putOpaqueRows(
+            still, 0, reinterpret_cast<const std::uint32_t*>(still.constBits()), height);
         return still;
     }
     return view.convertToFormat(QImage::Format_RGB32);

@@ -262,10 +262,8 @@ QImage PngDecoder::decode(std::uint8_t* file, std::size_t size, std::size_t maxI
         above = out;
     }
 
-    std::uint8_t* pixels = buffer.release();
-    return QImage(
-        pixels, int(width), int(height), qsizetype(rowOut), QImage::Format_RGB32,
-        [](void* data) { std::free(data); }, pixels);
+    return ImageBuffer::adopt(std::move(buffer), QSize(int(width), int(height)), qsizetype(rowOut),
+                              QImage::Format_RGB32);
 }
 
 } // namespace kestrova
