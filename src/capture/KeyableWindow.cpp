@@ -89,6 +89,22 @@ void KeyableWindow::prefaultDrawingMemory() {
     prefault(const_cast<uchar*>(image->constBits()), std::size_t(image->sizeInBytes()));
 }
 
+void KeyableWindow::readyDrawingMemory() {
+    if (testAttribute(Qt::WA_PaintOnScreen) || isVisible())
+        return;
+    create();
+    QBackingStore* store = backingStore();
+    if (!store)
+        return;
+    // The memory Qt paints the window into is made as painting begins. Nothing is
+    // painted here, so nothing is shown; the window's first real paint gets the same
+    // memory back as long as its size has not changed.
+    store->resize(size());
+    store->beginPaint(QRegion(rect()));
+    prefaultDrawingMemory();
+    store->endPaint();
+}
+
 void KeyableWindow::setPaintedDirectly(bool direct) {
     setAttribute(Qt::WA_PaintOnScreen, direct);
 }

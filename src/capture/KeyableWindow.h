@@ -31,6 +31,12 @@ public:
     // The screen the window was made to cover; null once it is unplugged.
     QScreen* overlayScreen() const { return m_screen; }
 
+    // Has the hidden window's drawing memory made and supplied now, so that its first
+    // paint after present() finds it ready. For time that is spent waiting anyway (the
+    // screens being read): a full screen's worth of fresh memory costs tens of
+    // milliseconds, and more at 4K.
+    void readyDrawingMemory();
+
     // Shows the window over its screen, and gives it the keyboard if asked to.
     void present(bool withKeyboard = true);
 

@@ -69,6 +69,24 @@ void SelectionOverlayController::begin(Completion completion) {
         stillsTaken(asked, watcher->future());
     });
     watcher->setFuture(stills);
+    readyWindows(screens, *backend);
+}
+
+// While the screens are read, the windows that will show them get their drawing memory:
+// made after the stills came, it would stand between them and a dimmed screen. Kept
+// windows have theirs already; windows painted directly need none.
+void SelectionOverlayController::readyWindows(const QList<QScreen*>& screens,
+                                              const CaptureBackend& backend) {
+    if (!m_pool || backend.paintsWindows())
+        return;
+    std::vector<KeyableWindow*> readied;
+    for (QScreen* screen : screens) {
+        KeyableWindow* window = m_pool->take(screen, false);
+        window->readyDrawingMemory();
+        readied.push_back(window);
+    }
+    for (KeyableWindow* window : readied)
+        m_pool->giveBack(window);
 }
 
 void SelectionOverlayController::stillsTaken(const QList<QPointer<QScreen>>& asked,

@@ -48,6 +48,7 @@ signals:
 private:
     void stillsTaken(const QList<QPointer<QScreen>>& asked,
                      const QFuture<CaptureBackend::Stills>& stills);
+    void readyWindows(const QList<QScreen*>& screens, const CaptureBackend& backend);
     void present(const QList<QScreen*>& screens, const std::vector<QImage>& stills);
     void finish(QScreen* screen, std::optional<QRectF> rect);
 

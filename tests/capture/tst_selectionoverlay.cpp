@@ -6,8 +6,10 @@
 #include "X11CaptureBackend.h"
 
 #include <QApplication>
+#include <QBackingStore>
 #include <QPainter>
 #include <QPaintEvent>
+#include <QPromise>
 #include <QScreen>
 #include <QTemporaryFile>
 #include <QTest>
@@ -96,6 +98,33 @@ public:
 
 private:
     std::shared_ptr<CaptureBackend> m_real;
+};
+
+// The X server's backend answering as a desktop's screenshot service does: later, and
+// with no way to paint the windows itself. The test hands the answer over.
+class LateBackend final : public CaptureBackend {
+public:
+    explicit LateBackend(std::shared_ptr<CaptureBackend> real) : m_real(std::move(real)) {}
+
+    Expected<QImage> grab(const QRect& nativeRect) override { return m_real->grab(nativeRect); }
+    QFuture<Stills> grabStills(const std::vector<ScreenInfo>& screens) override {
+        m_screens = screens;
+        m_answer = std::make_unique<QPromise<Stills>>();
+        m_answer->start();
+        return m_answer->future();
+    }
+    bool isCompositing() const override { return false; }
+    QString failureHint() const override { return {}; }
+
+    void answer() {
+        m_answer->addResult(m_real->grabStills(m_screens).result());
+        m_answer->finish();
+    }
+
+private:
+    std::shared_ptr<CaptureBackend> m_real;
+    std::vector<ScreenInfo> m_screens;
+    std::unique_ptr<QPromise<Stills>> m_answer;
 };
 
 } // namespace
@@ -292,6 +321,53 @@ private slots:
         pool.clear();
         for (const auto& window : kept)
             QVERIFY(!window);
+    }
+
+    // While the screens are read, each window that will show them gets the memory it is
+    // drawn into, and shows the still from that same memory once the answer comes.
+    void windowsAreMadeReadyWhileTheScreensAreRead() {
+        setPatternedRoot();
+        QTest::qWait(200);
+        const QRect root(0, 0, 5120, 1440);
+        QImage veiled = m_backend->grab(root).value().convertToFormat(QImage::Format_RGB32);
+        QPainter(&veiled).fillRect(veiled.rect(), QColor::fromRgbF(0, 0, 0, 0.35f));
+        const auto late = std::make_shared<LateBackend>(m_backend);
+        m_capture.setBackend(late);
+        OverlayWindowPool pool;
+        Outcome outcome;
+        SelectionOverlayController controller(m_capture, nullptr, &pool);
+        controller.begin([&outcome](std::optional<SelectionResult> r) {
+            outcome.called = true;
+            outcome.result = r;
+        });
+        const auto drawingMemory = [](KeyableWindow* window) {
+            QBackingStore* store = window->backingStore();
+            const auto* image = store ? dynamic_cast<const QImage*>(store->paintDevice()) : nullptr;
+            return image ? image->constBits() : nullptr;
+        };
+        std::vector<std::pair<KeyableWindow*, const uchar*>> readied;
+        for (QScreen* screen : QGuiApplication::screens()) {
+            KeyableWindow* window = pool.take(screen, false);
+            QVERIFY(!window->isVisible());
+            QVERIFY(drawingMemory(window));
+            readied.emplace_back(window, drawingMemory(window));
+        }
+        for (const auto& [window, memory] : readied)
+            pool.giveBack(window);
+
+        late->answer();
+        QVERIFY(test::waitUntil([&] { return controller.windows().size() == readied.size(); }));
+        for (std::size_t i = 0; i < readied.size(); ++i) {
+            KeyableWindow* window = controller.windows()[i];
+            QVERIFY(QTest::qWaitForWindowExposed(window));
+            QCOMPARE(window, readied[i].first);
+            QCOMPARE(drawingMemory(window), readied[i].second);
+        }
+        test::settle();
+        QCOMPARE(differing(m_backend->grab(root).value(), veiled, root, {}), 0);
+        xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
+        QVERIFY(test::waitUntil([&] { return outcome.called; }));
+        m_capture.setBackend(m_backend);
     }
 
     // Where the display will not take the pixels straight into the windows, the overlay
