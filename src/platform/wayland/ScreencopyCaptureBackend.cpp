@@ -2,6 +2,7 @@
 
 #include "ImageBuffer.h"
 
+#include <QtConcurrent/QtConcurrentRun>
 #include <QTransform>
 
 namespace kestrova {
@@ -24,17 +25,20 @@ Expected<QImage> ScreencopyCaptureBackend::grab(const QRect&) {
 
 QFuture<CaptureBackend::Stills>
 ScreencopyCaptureBackend::grabStills(const std::vector<ScreenInfo>& screens) {
-    // The compositor copies an output within a frame or two: no need to leave the
-    // thread, and the overlay shows without a round through the event loop.
-    const std::lock_guard lock(m_mutex);
-    Expected<std::vector<ScreencopyConnection::Frame>> frames = m_connection->capture(screens);
-    if (!frames)
-        return QtFuture::makeReadyFuture(Stills(frames.error()));
-    std::vector<QImage> stills;
-    stills.reserve(screens.size());
-    for (std::size_t i = 0; i < screens.size(); ++i)
-        stills.push_back(upright(frames.value()[i], screens[i].pixelSize(), m_stills));
-    return QtFuture::makeReadyFuture(Stills(std::move(stills)));
+    // The compositor copies an output within a frame or two, while the GUI thread gets
+    // the overlay's windows ready; the backend stays until the copy is in.
+    return QtConcurrent::run([self = shared_from_this(), screens]() -> Stills {
+        const std::lock_guard lock(self->m_mutex);
+        Expected<std::vector<ScreencopyConnection::Frame>> frames =
+            self->m_connection->capture(screens);
+        if (!frames)
+            return frames.error();
+        std::vector<QImage> stills;
+        stills.reserve(screens.size());
+        for (std::size_t i = 0; i < screens.size(); ++i)
+            stills.push_back(upright(frames.value()[i], screens[i].pixelSize(), self->m_stills));
+        return stills;
+    });
 }
 
 QImage ScreencopyCaptureBackend::upright(const ScreencopyConnection::Frame& frame, QSize pixelSize,

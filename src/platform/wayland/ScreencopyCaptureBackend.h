@@ -12,7 +12,9 @@ namespace kestrova {
 // Reads the screens of a wlroots compositor (sway and its kin) straight from the
 // compositor: each output at its own scale, exactly, with no picture file, no dialog
 // and no portal in between. Other Wayland desktops are served by the portal.
-class ScreencopyCaptureBackend final : public CaptureBackend {
+class ScreencopyCaptureBackend final
+    : public CaptureBackend,
+      public std::enable_shared_from_this<ScreencopyCaptureBackend> {
 public:
     // Null when the compositor offers no way to copy its outputs.
     static std::shared_ptr<ScreencopyCaptureBackend> connect(const char* displayName = nullptr);
