@@ -21,6 +21,7 @@ using namespace kestrova;
 namespace {
 
 test::XServer* server = nullptr;
+constexpr QRect bothMonitors(0, 0, 5120, 1440); // in X's pixels
 
 QScreen* screenNamed(const QString& name) {
     for (QScreen* s : QGuiApplication::screens())
@@ -77,17 +78,30 @@ int differing(const QImage& shown, const QImage& expected, const QRect& area, co
 }
 
 // The X server's backend, counting the whole screens painted into overlay windows, or
-// refusing to paint them as a window of another depth would.
+// refusing to paint them as a window of another depth would; or, `late`, answering as a
+// desktop's screenshot service does: when the test says, and with no painting of its own.
 class CountingBackend final : public CaptureBackend {
 public:
     explicit CountingBackend(std::shared_ptr<CaptureBackend> real) : m_real(std::move(real)) {}
     int wholeScreens = 0;
     bool refuses = false;
+    bool late = false;
 
     Expected<QImage> grab(const QRect& nativeRect) override { return m_real->grab(nativeRect); }
+    QFuture<Stills> grabStills(const std::vector<ScreenInfo>& screens) override {
+        if (!late)
+            return m_real->grabStills(screens);
+        m_asked = screens;
+        m_answer.start();
+        return m_answer.future();
+    }
+    void answer() {
+        m_answer.addResult(m_real->grabStills(m_asked).result());
+        m_answer.finish();
+    }
     bool isCompositing() const override { return m_real->isCompositing(); }
     QString failureHint() const override { return m_real->failureHint(); }
-    bool paintsWindows() const override { return m_real->paintsWindows(); }
+    bool paintsWindows() const override { return !late && m_real->paintsWindows(); }
     bool paintWindow(WId window, const QRegion& area, const BandRender& render) override {
         const QList<QScreen*> screens = QGuiApplication::screens();
         wholeScreens += std::any_of(screens.begin(), screens.end(), [&](const QScreen* screen) {
@@ -98,33 +112,8 @@ public:
 
 private:
     std::shared_ptr<CaptureBackend> m_real;
-};
-
-// The X server's backend answering as a desktop's screenshot service does: later, and
-// with no way to paint the windows itself. The test hands the answer over.
-class LateBackend final : public CaptureBackend {
-public:
-    explicit LateBackend(std::shared_ptr<CaptureBackend> real) : m_real(std::move(real)) {}
-
-    Expected<QImage> grab(const QRect& nativeRect) override { return m_real->grab(nativeRect); }
-    QFuture<Stills> grabStills(const std::vector<ScreenInfo>& screens) override {
-        m_screens = screens;
-        m_answer = std::make_unique<QPromise<Stills>>();
-        m_answer->start();
-        return m_answer->future();
-    }
-    bool isCompositing() const override { return false; }
-    QString failureHint() const override { return {}; }
-
-    void answer() {
-        m_answer->addResult(m_real->grabStills(m_screens).result());
-        m_answer->finish();
-    }
-
-private:
-    std::shared_ptr<CaptureBackend> m_real;
-    std::vector<ScreenInfo> m_screens;
-    std::unique_ptr<QPromise<Stills>> m_answer;
+    std::vector<ScreenInfo> m_asked;
+    QPromise<Stills> m_answer;
 };
 
 } // namespace
@@ -137,6 +126,15 @@ private:
 
     void dragOn(int x0, int y0, int x1, int y1) {
         test::drag(x0, y0, x1, y1, server->environment());
+    }
+
+    // The patterned root of both monitors, as the overlay should show it over a still.
+    QImage veiledPattern() {
+        setPatternedRoot();
+        QTest::qWait(200);
+        QImage veiled = m_backend->grab(bothMonitors).value().convertToFormat(QImage::Format_RGB32);
+        QPainter(&veiled).fillRect(veiled.rect(), QColor::fromRgbF(0, 0, 0, 0.35f));
+        return veiled;
     }
 
     std::unique_ptr<SelectionOverlayController> begin(Outcome& outcome,
@@ -234,7 +232,7 @@ private slots:
     void everyScreenShowsItsStillVeiledAndADragLeavesNothingStale() {
         setPatternedRoot();
         QTest::qWait(200);
-        const QRect root(0, 0, 5120, 1440);
+        const QRect root = bothMonitors;
         const QImage before = m_backend->grab(root).value().copy();
         Outcome outcome;
         auto controller = begin(outcome);
@@ -306,7 +304,7 @@ private slots:
 
         setRoot(QStringLiteral("#c08040"));
         QTest::qWait(200);
-        const QRect root(0, 0, 5120, 1440);
+        const QRect root = bothMonitors;
         QImage veiled = m_backend->grab(root).value().convertToFormat(QImage::Format_RGB32);
         QPainter(&veiled).fillRect(veiled.rect(), QColor::fromRgbF(0, 0, 0, 0.35f));
         Outcome second;
@@ -326,20 +324,13 @@ private slots:
     // While the screens are read, each window that will show them gets the memory it is
     // drawn into, and shows the still from that same memory once the answer comes.
     void windowsAreMadeReadyWhileTheScreensAreRead() {
-        setPatternedRoot();
-        QTest::qWait(200);
-        const QRect root(0, 0, 5120, 1440);
-        QImage veiled = m_backend->grab(root).value().convertToFormat(QImage::Format_RGB32);
-        QPainter(&veiled).fillRect(veiled.rect(), QColor::fromRgbF(0, 0, 0, 0.35f));
-        const auto late = std::make_shared<LateBackend>(m_backend);
+        const QImage veiled = veiledPattern();
+        const auto late = std::make_shared<CountingBackend>(m_backend);
+        late->late = true;
         m_capture.setBackend(late);
         OverlayWindowPool pool;
         Outcome outcome;
-        SelectionOverlayController controller(m_capture, nullptr, &pool);
-        controller.begin([&outcome](std::optional<SelectionResult> r) {
-            outcome.called = true;
-            outcome.result = r;
-        });
+        auto controller = begin(outcome, &pool);
         const auto drawingMemory = [](KeyableWindow* window) {
             QBackingStore* store = window->backingStore();
             const auto* image = store ? dynamic_cast<const QImage*>(store->paintDevice()) : nullptr;
@@ -348,23 +339,21 @@ private slots:
         std::vector<std::pair<KeyableWindow*, const uchar*>> readied;
         for (QScreen* screen : QGuiApplication::screens()) {
             KeyableWindow* window = pool.take(screen, false);
-            QVERIFY(!window->isVisible());
-            QVERIFY(drawingMemory(window));
+            QVERIFY(!window->isVisible() && drawingMemory(window));
             readied.emplace_back(window, drawingMemory(window));
         }
         for (const auto& [window, memory] : readied)
             pool.giveBack(window);
 
         late->answer();
-        QVERIFY(test::waitUntil([&] { return controller.windows().size() == readied.size(); }));
+        QVERIFY(test::waitUntil([&] { return controller->windows().size() == readied.size(); }));
         for (std::size_t i = 0; i < readied.size(); ++i) {
-            KeyableWindow* window = controller.windows()[i];
-            QVERIFY(QTest::qWaitForWindowExposed(window));
-            QCOMPARE(window, readied[i].first);
-            QCOMPARE(drawingMemory(window), readied[i].second);
+            QVERIFY(QTest::qWaitForWindowExposed(controller->windows()[i]));
+            QCOMPARE(controller->windows()[i], readied[i].first);
+            QCOMPARE(drawingMemory(readied[i].first), readied[i].second);
         }
         test::settle();
-        QCOMPARE(differing(m_backend->grab(root).value(), veiled, root, {}), 0);
+        QCOMPARE(differing(m_backend->grab(bothMonitors).value(), veiled, bothMonitors, {}), 0);
         xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
         QVERIFY(test::waitUntil([&] { return outcome.called; }));
         m_capture.setBackend(m_backend);
@@ -373,11 +362,8 @@ private slots:
     // Where the display will not take the pixels straight into the windows, the overlay
     // paints as other windows do, and shows the same.
     void aDisplayRefusingDirectPixelsStillShowsTheVeil() {
-        setPatternedRoot();
-        QTest::qWait(200);
-        const QRect root(0, 0, 5120, 1440);
-        QImage veiled = m_backend->grab(root).value().convertToFormat(QImage::Format_RGB32);
-        QPainter(&veiled).fillRect(veiled.rect(), QColor::fromRgbF(0, 0, 0, 0.35f));
+        const QImage veiled = veiledPattern();
+        const QRect root = bothMonitors;
         const auto refusing = std::make_shared<CountingBackend>(m_backend);
         refusing->refuses = true;
         m_capture.setBackend(refusing);
