@@ -90,7 +90,8 @@ void KeyableWindow::prefaultDrawingMemory() {
 }
 
 void KeyableWindow::readyDrawingMemory() {
-    if (testAttribute(Qt::WA_PaintOnScreen) || isVisible())
+    // A window kept from the last selection has its memory from its last paint.
+    if (testAttribute(Qt::WA_PaintOnScreen) || isVisible() || m_prefaulted)
         return;
     create();
     QBackingStore* store = backingStore();

@@ -73,8 +73,8 @@ void SelectionOverlayController::begin(Completion completion) {
 }
 
 // While the screens are read, the windows that will show them get their drawing memory:
-// made after the stills came, it would stand between them and a dimmed screen. Kept
-// windows have theirs already; windows painted directly need none.
+// made after the stills came, it would stand between them and a dimmed screen. Windows
+// painted directly need none.
 void SelectionOverlayController::readyWindows(const QList<QScreen*>& screens,
                                               const CaptureBackend& backend) {
     if (!m_pool || backend.paintsWindows())
