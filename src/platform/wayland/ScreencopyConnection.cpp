@@ -314,7 +314,7 @@ ScreencopyConnection::Output* ScreencopyConnection::outputShowing(const ScreenIn
 }
 
 Expected<std::vector<ScreencopyConnection::Frame>>
-ScreencopyConnection::capture(const std::vector<ScreenInfo>& screens) {
+ScreencopyConnection::capture(const std::vector<ScreenInfo>& screens, const QRect& part) {
     // Outputs plugged in or out since the last capture, and, only if there are new
     // ones, what they say of themselves.
     m_outputsAdded = false;
@@ -336,9 +336,15 @@ ScreencopyConnection::capture(const std::vector<ScreenInfo>& screens) {
         copy->transform = output->transform;
         // Without the pointer, which the compositor can leave out where it draws it on
         // its own plane.
-        copy->frame = wl_proxy_marshal_flags(
-            m_screencopy, wayland::captureOutput, &wayland::screencopyFrameInterface,
-            wl_proxy_get_version(m_screencopy), 0, nullptr, 0, output->output);
+        const std::uint32_t version = wl_proxy_get_version(m_screencopy);
+        copy->frame = part.isEmpty()
+                          ? wl_proxy_marshal_flags(m_screencopy, wayland::captureOutput,
+                                                   &wayland::screencopyFrameInterface, version, 0,
+                                                   nullptr, 0, output->output)
+                          : wl_proxy_marshal_flags(m_screencopy, wayland::captureOutputRegion,
+                                                   &wayland::screencopyFrameInterface, version, 0,
+                                                   nullptr, 0, output->output, part.x(), part.y(),
+                                                   part.width(), part.height());
         wl_proxy_add_listener(copy->frame,
                               reinterpret_cast<void (**)(void)>(
                                   const_cast<wayland::ScreencopyFrameListener*>(&frameListener)),

@@ -5,6 +5,7 @@
 
 #include <QImage>
 #include <QPoint>
+#include <QRect>
 #include <QString>
 
 #include <chrono>
@@ -46,8 +47,11 @@ public:
 
     // Copies the outputs showing these screens (found by name, else by position), one
     // frame each in the same order. A screen no output shows gets a null frame; the
-    // frames' pixels stay valid until the next capture or releaseMemory().
-    Expected<std::vector<Frame>> capture(const std::vector<ScreenInfo>& screens);
+    // frames' pixels stay valid until the next capture or releaseMemory(). With `part`
+    // (in each output's own logical coordinates), only that part of each is copied: a
+    // watcher reading a few pixels then costs the compositor next to nothing.
+    Expected<std::vector<Frame>> capture(const std::vector<ScreenInfo>& screens,
+                                         const QRect& part = {});
     // Gives back the memory frames are copied into. It is otherwise kept from one capture
     // to the next: the compositor then writes into pages that exist already.
     void releaseMemory();

@@ -19,7 +19,11 @@ extern const wl_interface screencopyFrameInterface;
 extern const wl_interface xdgOutputManagerInterface;
 extern const wl_interface xdgOutputInterface;
 
-enum ScreencopyManagerRequest : std::uint32_t { captureOutput = 0, managerDestroy = 2 };
+enum ScreencopyManagerRequest : std::uint32_t {
+    captureOutput = 0,
+    captureOutputRegion = 1,
+    managerDestroy = 2
+};
 enum ScreencopyFrameRequest : std::uint32_t { frameCopy = 0, frameDestroy = 1 };
 enum XdgOutputManagerRequest : std::uint32_t { xdgManagerDestroy = 0, getXdgOutput = 1 };
 enum XdgOutputRequest : std::uint32_t { xdgOutputDestroy = 0 };
