@@ -2,6 +2,8 @@
 
 #include "Prefault.h"
 
+#include <QtConcurrent/QtConcurrentRun>
+
 #include <cstdlib>
 #include <cstring>
 
@@ -91,6 +93,30 @@ void ImageBuffer::putOpaqueRows(QImage& image, int first, const std::uint32_t* p
     for (int r = 0; r < rows; ++r)
         copyOpaque(reinterpret_cast<std::uint32_t*>(image.scanLine(first + r)),
                    packed + std::ptrdiff_t(r) * image.width(), image.width());
+}
+
+void ImageBuffer::makeOpaque(QImage& image) {
+    if (image.format() != QImage::Format_RGB32 || image.isNull())
+        return;
+    uchar* bits = image.bits();
+    const qsizetype bytesPerLine = image.bytesPerLine();
+    const int width = image.width();
+    const auto rows = [bits, bytesPerLine, width](int from, int to) {
+        for (int y = from; y < to; ++y) {
+            auto* line = reinterpret_cast<std::uint32_t*>(bits + y * bytesPerLine);
+            copyOpaque(line, line, width);
+        }
+    };
+    const int height = image.height();
+    // Below a few megabytes a second thread costs more than it saves.
+    constexpr std::size_t worthAThread = 4u << 20;
+    if (std::size_t(image.sizeInBytes()) < worthAThread) {
+        rows(0, height);
+        return;
+    }
+    QFuture<void> lower = QtConcurrent::run(rows, height / 2, height);
+    rows(0, height / 2);
+    lower.waitForFinished();
 }
 
 } // namespace kestrova

@@ -25,6 +25,11 @@ public:
     // Rows of packed 32-bit pixels as a display server sends them, into an RGB32 image
     // of their width from row `first` on, made opaque on the way.
     static void putOpaqueRows(QImage& image, int first, const std::uint32_t* packed, int rows);
+    // The same for an RGB32 image's own pixels, where they lie (a screen sent into memory
+    // of kestrova's, which becomes the still). The first pass over memory written just
+    // now, by another process too, takes tens of ms at 4K: a screen is done in two halves
+    // at once.
+    static void makeOpaque(QImage& image);
 
     using Bytes = HugePageBytes::Bytes;
     // Uninitialised bytes for a large working buffer; null when there is no memory.

@@ -128,8 +128,7 @@ QImage pictureOf(const QVariantMap& results, Received& received) {
         stride == view.bytesPerLine()) {
         QImage still = ImageBuffer::adopt(std::move(received.bytes), QSize(width, height), stride,
                                           QImage::Format_RGB32);
-        ImageBuffer::putOpaqueRows(
-            still, 0, reinterpret_cast<const std::uint32_t*>(still.constBits()), height);
+        ImageBuffer::makeOpaque(still);
         return still;
     }
     return view.convertToFormat(QImage::Format_RGB32);

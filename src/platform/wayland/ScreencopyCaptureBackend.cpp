@@ -1,6 +1,7 @@
 #include "ScreencopyCaptureBackend.h"
 
 #include "ImageBuffer.h"
+#include "Prefault.h"
 
 #include <QtConcurrent/QtConcurrentRun>
 #include <QTransform>
@@ -36,32 +37,34 @@ ScreencopyCaptureBackend::grabStills(const std::vector<ScreenInfo>& screens) {
         std::vector<QImage> stills;
         stills.reserve(screens.size());
         for (std::size_t i = 0; i < screens.size(); ++i)
-            stills.push_back(upright(frames.value()[i], screens[i].pixelSize(), self->m_stills));
+            stills.push_back(
+                upright(std::move(frames.value()[i]), screens[i].pixelSize(), self->m_stills));
         return stills;
     });
 }
 
-QImage ScreencopyCaptureBackend::upright(const ScreencopyConnection::Frame& frame, QSize pixelSize,
+QImage ScreencopyCaptureBackend::upright(ScreencopyConnection::Frame frame, QSize pixelSize,
                                          ImageRecycler& memory) {
     const QImage& pixels = frame.pixels;
     if (pixels.isNull())
         return {};
     QImage image;
-    if (pixels.format() == QImage::Format_RGB32) {
+    if (pixels.format() == QImage::Format_RGB32 && !frame.yInverted) {
+        // As it is, where it is: made opaque in place (in a copy if other images share
+        // it). The compositor wrote the pages; they are only mapped here, all at once.
+        image = std::move(frame.pixels);
+        prefault(image.bits(), std::size_t(image.sizeInBytes()));
+        ImageBuffer::makeOpaque(image);
+    } else if (pixels.format() == QImage::Format_RGB32) {
         // Straight into memory of kestrova's own, opaque and top row first.
         image = memory.make(pixels.size(), QImage::Format_RGB32);
         if (image.isNull())
             return {};
         const int height = pixels.height();
-        if (!frame.yInverted && pixels.bytesPerLine() == image.bytesPerLine()) {
+        for (int y = 0; y < height; ++y)
             ImageBuffer::putOpaqueRows(
-                image, 0, reinterpret_cast<const std::uint32_t*>(pixels.constBits()), height);
-        } else {
-            for (int y = 0; y < height; ++y)
-                ImageBuffer::putOpaqueRows(
-                    image, frame.yInverted ? height - 1 - y : y,
-                    reinterpret_cast<const std::uint32_t*>(pixels.constScanLine(y)), 1);
-        }
+                image, height - 1 - y,
+                reinterpret_cast<const std::uint32_t*>(pixels.constScanLine(y)), 1);
     } else {
         image = pixels.convertToFormat(QImage::Format_RGB32).mirrored(false, frame.yInverted);
     }

@@ -31,8 +31,9 @@ public:
 
     // A frame turned the way the screen shows it, opaque, at `pixelSize` (the
     // screen's size in device pixels, which a fractional scale can make differ from
-    // the output's own).
-    static QImage upright(const ScreencopyConnection::Frame& frame, QSize pixelSize,
+    // the output's own). A frame already upright and in Qt's layout becomes the still
+    // itself, in the memory it came in.
+    static QImage upright(ScreencopyConnection::Frame frame, QSize pixelSize,
                           ImageRecycler& memory);
 
 private:

@@ -8,6 +8,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
@@ -38,10 +39,9 @@ struct ScreencopyConnection::Memory {
     int fd = -1;
     std::size_t size = 0;
     void* data = MAP_FAILED;
-    bool inUse = false;
 
-    static std::unique_ptr<Memory> make(std::size_t size) {
-        auto memory = std::make_unique<Memory>();
+    static std::shared_ptr<Memory> make(std::size_t size) {
+        auto memory = std::make_shared<Memory>();
         memory->fd = ::memfd_create("kestrova-screen", MFD_CLOEXEC);
         if (memory->fd < 0 || ::ftruncate(memory->fd, off_t(size)) != 0)
             return nullptr;
@@ -94,6 +94,7 @@ struct ScreencopyConnection::Copy {
     int transform = 0; // the output's, when the copy was asked for
     wl_shm_pool* pool = nullptr;
     wl_buffer* buffer = nullptr;
+    std::shared_ptr<Memory> memory; // what `buffer` is made of
 
     ~Copy() {
         if (buffer)
@@ -355,8 +356,6 @@ ScreencopyConnection::capture(const std::vector<ScreenInfo>& screens, const QRec
     if (Status status = roundtrip())
         return *status;
 
-    for (auto& memory : m_memory)
-        memory->inUse = false;
     for (auto& copy : copies) {
         if (!copy || copy->finished)
             continue;
@@ -365,25 +364,26 @@ ScreencopyConnection::capture(const std::vector<ScreenInfo>& screens, const QRec
             continue;
         }
         const std::size_t size = std::size_t(copy->stride) * copy->height;
-        Memory* memory = nullptr;
+        // Memory nothing else holds: neither an earlier frame's pixels (a still on
+        // screen) nor another copy of this capture.
         for (auto& kept : m_memory)
-            if (!kept->inUse && kept->size == size)
-                memory = kept.get();
-        if (!memory) {
-            auto made = Memory::make(size);
-            if (!made)
+            if (kept.use_count() == 1 && kept->size == size)
+                copy->memory = kept;
+        // An image let go of on another thread was done with there first: that comes
+        // before the compositor writes into its memory again.
+        std::atomic_thread_fence(std::memory_order_acquire);
+        if (!copy->memory) {
+            copy->memory = Memory::make(size);
+            if (!copy->memory)
                 return failure(QStringLiteral("kestrova has no memory to share with it"));
-            memory = made.get();
-            m_memory.push_back(std::move(made));
+            m_memory.push_back(copy->memory);
         }
-        memory->inUse = true;
-        copy->pool = wl_shm_create_pool(m_shm, memory->fd, std::int32_t(size));
+        copy->pool = wl_shm_create_pool(m_shm, copy->memory->fd, std::int32_t(size));
         copy->buffer = wl_shm_pool_create_buffer(copy->pool, 0, std::int32_t(copy->width),
                                                  std::int32_t(copy->height),
                                                  std::int32_t(copy->stride), copy->format);
         wl_proxy_marshal_flags(copy->frame, wayland::frameCopy, nullptr,
                                wl_proxy_get_version(copy->frame), 0, copy->buffer);
-        wl_buffer_set_user_data(copy->buffer, memory);
     }
     if (Status status = dispatchUntil([&] {
             return std::all_of(copies.begin(), copies.end(),
@@ -396,10 +396,13 @@ ScreencopyConnection::capture(const std::vector<ScreenInfo>& screens, const QRec
     for (std::size_t i = 0; i < copies.size(); ++i) {
         Frame frame;
         if (const Copy* copy = copies[i].get(); copy && !copy->failed) {
-            const auto* memory = static_cast<const Memory*>(wl_buffer_get_user_data(copy->buffer));
-            frame.pixels =
-                QImage(static_cast<const uchar*>(memory->data), int(copy->width), int(copy->height),
-                       qsizetype(copy->stride), imageFormat(copy->format));
+            // The pixels hold their memory: a still made of them needs no copy, and the
+            // next capture takes other memory while it is shown.
+            frame.pixels = QImage(
+                static_cast<uchar*>(copy->memory->data), int(copy->width), int(copy->height),
+                qsizetype(copy->stride), imageFormat(copy->format),
+                [](void* held) { delete static_cast<std::shared_ptr<Memory>*>(held); },
+                new std::shared_ptr<Memory>(copy->memory));
             frame.transform = copy->transform;
             frame.yInverted = copy->yInverted;
             any = true;

@@ -29,7 +29,7 @@ public:
     // One output's copy as the compositor made it: rows as they are in the output's
     // buffer, before the output's rotation, possibly bottom first.
     struct Frame {
-        QImage pixels;     // points into memory of the caller's; null when not copied
+        QImage pixels;     // in memory it keeps for as long as it is held; null when not copied
         int transform = 0; // wl_output's transform of the output
         bool yInverted = false;
     };
@@ -46,14 +46,14 @@ public:
     ScreencopyConnection& operator=(const ScreencopyConnection&) = delete;
 
     // Copies the outputs showing these screens (found by name, else by position), one
-    // frame each in the same order. A screen no output shows gets a null frame; the
-    // frames' pixels stay valid until the next capture or releaseMemory(). With `part`
+    // frame each in the same order. A screen no output shows gets a null frame. With `part`
     // (in each output's own logical coordinates), only that part of each is copied: a
     // watcher reading a few pixels then costs the compositor next to nothing.
     Expected<std::vector<Frame>> capture(const std::vector<ScreenInfo>& screens,
                                          const QRect& part = {});
-    // Gives back the memory frames are copied into. It is otherwise kept from one capture
-    // to the next: the compositor then writes into pages that exist already.
+    // Gives back the memory frames are copied into, once no frame's pixels hold it. It is
+    // otherwise kept from one capture to the next: the compositor then writes into pages
+    // that exist already.
     void releaseMemory();
 
     static constexpr std::chrono::milliseconds timeout{5000};
@@ -76,7 +76,7 @@ private:
     wl_proxy* m_screencopy = nullptr;
     wl_proxy* m_xdgOutputs = nullptr;
     std::vector<std::unique_ptr<Output>> m_outputs;
-    std::vector<std::unique_ptr<Memory>> m_memory;
+    std::vector<std::shared_ptr<Memory>> m_memory;
     bool m_outputsAdded = false; // by the events read since the flag was cleared
 };
 

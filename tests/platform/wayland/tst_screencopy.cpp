@@ -1,15 +1,45 @@
 // Turning a compositor's copy of an output into the screen's still: rows the compositor
 // sends bottom first, pixel layouts other than Qt's own, outputs turned on their side
-// and fractional scales. (The whole route runs against sway in tst_wayland, whose
-// copies come top first, upright and in Qt's layout.)
+// and fractional scales; and the memory sway copies into. (Run in a headless sway
+// session; the whole route runs against sway in tst_wayland too.)
 
 #include "ImageRecycler.h"
 #include "ScreencopyCaptureBackend.h"
 #include "TestSupport.h"
 
+#include <QProcess>
 #include <QTest>
 
+#include <algorithm>
+#include <array>
+
 using namespace kestrova;
+
+namespace {
+
+// The compositor's unused byte, which is not to be left in a still.
+QImage withoutAlpha(QImage image) {
+    for (int y = 0; y < image.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            line[x] &= 0x00ffffffu;
+    }
+    return image;
+}
+
+// Whether that byte is opaque as stored: QImage's own comparisons and pixel() leave it
+// out for RGB32.
+bool storedOpaque(const QImage& image) {
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            if (qAlpha(line[x]) != 255)
+                return false;
+    }
+    return true;
+}
+
+} // namespace
 
 class ScreencopyTest final : public QObject {
     Q_OBJECT
@@ -17,18 +47,14 @@ private slots:
     void framesComeOutUprightOpaqueAndAtTheScreensSize() {
         ImageRecycler memory;
         const QImage screen = test::noise(QSize(64, 40), 3);
-        // The compositor's unused byte is not left in the picture.
-        QImage sent = screen;
-        for (int y = 0; y < sent.height(); ++y) {
-            auto* line = reinterpret_cast<QRgb*>(sent.scanLine(y));
-            for (int x = 0; x < sent.width(); ++x)
-                line[x] &= 0x00ffffffu;
-        }
+        const QImage sent = withoutAlpha(screen);
         const auto upright = [&](const QImage& pixels, bool yInverted, int transform, QSize size) {
             return ScreencopyCaptureBackend::upright({pixels, transform, yInverted}, size, memory);
         };
         QCOMPARE(upright(sent, false, 0, screen.size()), screen);
+        QVERIFY(storedOpaque(upright(sent, false, 0, screen.size())));
         QCOMPARE(upright(sent.mirrored(false, true), true, 0, screen.size()), screen);
+        QVERIFY(storedOpaque(upright(sent.mirrored(false, true), true, 0, screen.size())));
         // Bytes R, G, B, X, bottom row first.
         const QImage bytes = screen.convertToFormat(QImage::Format_RGBX8888).mirrored(false, true);
         QCOMPARE(upright(bytes, true, 0, screen.size()), screen);
@@ -41,6 +67,49 @@ private slots:
         QCOMPARE(scaled.size(), QSize(96, 60));
         QCOMPARE(qAlpha(scaled.pixel(50, 30)), 255);
         QVERIFY(upright(QImage(), false, 0, screen.size()).isNull());
+
+        // Upright and in Qt's layout, a frame is the still where it lies, opaque to the
+        // last row (a screen's worth is done in halves).
+        const QImage whole = test::noise(QSize(1920, 1080), 4);
+        QImage alone = withoutAlpha(whole);
+        const uchar* where = alone.constBits();
+        const QImage still =
+            ScreencopyCaptureBackend::upright({std::move(alone), 0, false}, whole.size(), memory);
+        QCOMPARE(still.constBits(), where);
+        QVERIFY(still == whole && storedOpaque(still));
+    }
+
+    // A still keeps the memory sway copied it into for as long as it is held: a capture
+    // meanwhile gets other memory (the still on screen or in the editor would change
+    // under the user otherwise), and later ones get it back once it is let go.
+    void aHeldStillKeepsItsMemoryUntilLetGo() {
+        const std::shared_ptr<ScreencopyCaptureBackend> backend =
+            ScreencopyCaptureBackend::connect();
+        QVERIFY2(backend, "run this test through wayland_session.sh sway");
+        const std::vector<ScreenInfo> output{{QString(), QRect(0, 0, 1920, 1080), 1}};
+        QImage still;
+        const auto paintAndTake = [&](const QString& colour) {
+            QProcess::execute(QStringLiteral("swaymsg"),
+                              {QStringLiteral("output * bg %1 solid_color").arg(colour)});
+            return test::waitUntil([&] {
+                still = QImage(); // only the stills held by the test are kept from one to the next
+                const CaptureBackend::Stills stills = backend->grabStills(output).result();
+                still = stills ? stills.value().front() : QImage();
+                return !still.isNull() && still.pixel(5, 5) == QColor(colour).rgb();
+            });
+        };
+        QVERIFY(paintAndTake(QStringLiteral("#ff0000")));
+        QImage red = still;
+        QVERIFY(paintAndTake(QStringLiteral("#0000ff")));
+        QVERIFY(still.constBits() != red.constBits());
+        QImage expected(red.size(), QImage::Format_RGB32);
+        expected.fill(QColor(0xff, 0, 0));
+        QVERIFY(red == expected);
+
+        const std::array kept{red.constBits(), still.constBits()};
+        red = still = QImage();
+        QVERIFY(paintAndTake(QStringLiteral("#00ff00")));
+        QVERIFY(std::find(kept.begin(), kept.end(), still.constBits()) != kept.end());
     }
 };
 
