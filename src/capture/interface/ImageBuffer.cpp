@@ -108,9 +108,7 @@ void ImageBuffer::makeOpaque(QImage& image) {
         }
     };
     const int height = image.height();
-    // Below a few megabytes a second thread costs more than it saves.
-    constexpr std::size_t worthAThread = 4u << 20;
-    if (std::size_t(image.sizeInBytes()) < worthAThread) {
+    if (std::size_t(image.sizeInBytes()) < worthASecondThread) {
         rows(0, height);
         return;
     }

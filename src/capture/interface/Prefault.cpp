@@ -28,9 +28,7 @@ void prefault(void* address, std::size_t bytes) {
     const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
     const auto start = reinterpret_cast<std::uintptr_t>(address) / page * page;
     const auto end = (reinterpret_cast<std::uintptr_t>(address) + bytes + page - 1) / page * page;
-    // Below a few megabytes a thread costs more than it saves.
-    constexpr std::uintptr_t worthAThread = 4u << 20;
-    if (end - start < worthAThread) {
+    if (end - start < worthASecondThread) {
         populate(start, end);
         return;
     }

@@ -6,6 +6,10 @@
 
 namespace kestrova {
 
+// Work on less memory than this is done on one thread: below a few megabytes a second
+// thread costs more than it saves.
+inline constexpr std::size_t worthASecondThread = 4u << 20;
+
 // Has the kernel supply the pages of [address, address + bytes) now, on two threads,
 // instead of one page at a time as they are first written. Screen-sized pictures are
 // tens of megabytes, and filling fresh memory page by page can take longer than
