@@ -2,6 +2,7 @@
 
 #include "CaptureError.h"
 #include "ImageBuffer.h"
+#include "Prefault.h"
 
 #include <QDBusArgument>
 #include <QDBusError>
@@ -48,18 +49,38 @@ struct Shot {
     qsizetype expected = 0;
 };
 
+// A pipe holds 64 KiB unless asked for more: a screen's worth of pixels then takes over
+// a hundred hand-overs between KWin's writer and kestrova's reader. A megabyte is the
+// most an ordinary user may ask for; asking is harmless where the kernel says no.
+constexpr int pipeBytes = 1 << 20;
+// Room beyond the screen's size, so that the end of the pipe is read without another
+// screen's worth of memory.
+constexpr qsizetype spareBytes = 1 << 16;
+
 // KWin's answer to one shot, and the bytes it wrote into the pipe. The bytes may come
 // before or after the answer, and the pipe never ends while kestrova's copy of its
 // writing end is still held with the call: it is read until the answer's size.
 struct Received {
     QDBusMessage reply;
     ImageBuffer::Bytes bytes; // in memory that can take huge pages: it may become the still
+    qsizetype capacity = 0;
     qsizetype size = 0;
 };
 
-Received receive(const Shot& shot, std::chrono::milliseconds limit) {
+// Memory for a screen's bytes, with its pages there, made while KWin is still drawing
+// the picture. Fresh pages supplied one by one as the pipe fills them took 15 to 55 ms
+// after a pause, between KWin's answer and a dimmed screen.
+Received readied(const Shot& shot) {
     Received received;
-    qsizetype capacity = 0;
+    received.bytes = ImageBuffer::bytes(std::size_t(shot.expected + spareBytes));
+    if (received.bytes) {
+        received.capacity = shot.expected + spareBytes;
+        prefault(received.bytes.get(), std::size_t(received.capacity));
+    }
+    return received;
+}
+
+Received receive(const Shot& shot, Received received, std::chrono::milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     qsizetype wanted = -1;
     bool open = true;
@@ -79,10 +100,10 @@ Received receive(const Shot& shot, std::chrono::milliseconds limit) {
         if (!open || ::poll(&ready, 1, 5) <= 0)
             continue;
         // Straight into the picture's bytes, which move only if KWin sends more than
-        // the screen's size: room to spare, so that the end of the pipe is read without
-        // another screen's worth of memory.
-        if (received.size == capacity) {
-            const qsizetype grown = capacity == 0 ? shot.expected + (1 << 16) : capacity * 2;
+        // the screen's size.
+        if (received.size == received.capacity) {
+            const qsizetype grown =
+                received.capacity == 0 ? shot.expected + spareBytes : received.capacity * 2;
             ImageBuffer::Bytes bigger = ImageBuffer::bytes(std::size_t(grown));
             if (!bigger) {
                 received.reply = QDBusMessage::createError(
@@ -92,10 +113,10 @@ Received receive(const Shot& shot, std::chrono::milliseconds limit) {
             if (received.size > 0)
                 std::memcpy(bigger.get(), received.bytes.get(), std::size_t(received.size));
             received.bytes = std::move(bigger);
-            capacity = grown;
+            received.capacity = grown;
         }
         const ssize_t n = ::read(shot.pipe, received.bytes.get() + received.size,
-                                 std::size_t(capacity - received.size));
+                                 std::size_t(received.capacity - received.size));
         if (n > 0)
             received.size += n;
         else if (n == 0 || errno != EINTR)
@@ -158,6 +179,7 @@ KWinCaptureBackend::grabStills(const std::vector<ScreenInfo>& screens) {
         int ends[2];
         if (::pipe2(ends, O_CLOEXEC) != 0)
             break;
+        ::fcntl(ends[0], F_SETPIPE_SZ, pipeBytes);
         QDBusMessage call = QDBusMessage::createMethodCall(
             QLatin1String(service), QLatin1String(path), QLatin1String(interface),
             QStringLiteral("CaptureScreen"));
@@ -186,8 +208,12 @@ KWinCaptureBackend::grabStills(const std::vector<ScreenInfo>& screens) {
         Outcome outcome;
         std::vector<QImage> stills;
         std::optional<Error> failure;
-        for (const Shot& shot : shots) {
-            Received received = receive(shot, std::chrono::seconds(10));
+        std::vector<Received> ready;
+        for (const Shot& shot : shots)
+            ready.push_back(readied(shot));
+        for (std::size_t i = 0; i < shots.size(); ++i) {
+            const Shot& shot = shots[i];
+            Received received = receive(shot, std::move(ready[i]), std::chrono::seconds(10));
             ::close(shot.pipe);
             if (received.reply.type() != QDBusMessage::ReplyMessage) {
                 if (isRefusal(QDBusError(received.reply))) {
