@@ -70,6 +70,25 @@ QImage noise(QSize size, quint32 seed) {
     return image;
 }
 
+QImage withoutAlpha(QImage image) {
+    for (int y = 0; y < image.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            line[x] &= 0x00ffffffu;
+    }
+    return image;
+}
+
+bool storedOpaque(const QImage& image) {
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            if (qAlpha(line[x]) != 255)
+                return false;
+    }
+    return true;
+}
+
 QImage decode(const QByteArray& bytes) {
     QBuffer buffer;
     buffer.setData(bytes);

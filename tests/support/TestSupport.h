@@ -34,6 +34,11 @@ void settle();
 QImage pattern(int w, int h);
 // Opaque pixels with no two neighbours alike, so that any shift or resampling shows.
 QImage noise(QSize size, quint32 seed);
+// The same pixels with RGB32's fourth byte cleared, as display servers may send it.
+QImage withoutAlpha(QImage image);
+// Whether every pixel's fourth byte is opaque as stored: QImage's own comparisons and
+// pixel() leave it out for RGB32.
+bool storedOpaque(const QImage& image);
 
 // A decoded image from bytes (PNG, JPEG …).
 QImage decode(const QByteArray& bytes);

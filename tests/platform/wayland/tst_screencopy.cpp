@@ -15,46 +15,20 @@
 
 using namespace kestrova;
 
-namespace {
-
-// The compositor's unused byte, which is not to be left in a still.
-QImage withoutAlpha(QImage image) {
-    for (int y = 0; y < image.height(); ++y) {
-        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-        for (int x = 0; x < image.width(); ++x)
-            line[x] &= 0x00ffffffu;
-    }
-    return image;
-}
-
-// Whether that byte is opaque as stored: QImage's own comparisons and pixel() leave it
-// out for RGB32.
-bool storedOpaque(const QImage& image) {
-    for (int y = 0; y < image.height(); ++y) {
-        const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-        for (int x = 0; x < image.width(); ++x)
-            if (qAlpha(line[x]) != 255)
-                return false;
-    }
-    return true;
-}
-
-} // namespace
-
 class ScreencopyTest final : public QObject {
     Q_OBJECT
 private slots:
     void framesComeOutUprightOpaqueAndAtTheScreensSize() {
         ImageRecycler memory;
         const QImage screen = test::noise(QSize(64, 40), 3);
-        const QImage sent = withoutAlpha(screen);
+        const QImage sent = test::withoutAlpha(screen);
         const auto upright = [&](const QImage& pixels, bool yInverted, int transform, QSize size) {
             return ScreencopyCaptureBackend::upright({pixels, transform, yInverted}, size, memory);
         };
         QCOMPARE(upright(sent, false, 0, screen.size()), screen);
-        QVERIFY(storedOpaque(upright(sent, false, 0, screen.size())));
+        QVERIFY(test::storedOpaque(upright(sent, false, 0, screen.size())));
         QCOMPARE(upright(sent.mirrored(false, true), true, 0, screen.size()), screen);
-        QVERIFY(storedOpaque(upright(sent.mirrored(false, true), true, 0, screen.size())));
+        QVERIFY(test::storedOpaque(upright(sent.mirrored(false, true), true, 0, screen.size())));
         // Bytes R, G, B, X, bottom row first.
         const QImage bytes = screen.convertToFormat(QImage::Format_RGBX8888).mirrored(false, true);
         QCOMPARE(upright(bytes, true, 0, screen.size()), screen);
@@ -71,12 +45,12 @@ private slots:
         // Upright and in Qt's layout, a frame is the still where it lies, opaque to the
         // last row (a screen's worth is done in halves).
         const QImage whole = test::noise(QSize(1920, 1080), 4);
-        QImage alone = withoutAlpha(whole);
+        QImage alone = test::withoutAlpha(whole);
         const uchar* where = alone.constBits();
         const QImage still =
             ScreencopyCaptureBackend::upright({std::move(alone), 0, false}, whole.size(), memory);
         QCOMPARE(still.constBits(), where);
-        QVERIFY(still == whole && storedOpaque(still));
+        QVERIFY(still == whole && test::storedOpaque(still));
     }
 
     // A still keeps the memory sway copied it into for as long as it is held: a capture
